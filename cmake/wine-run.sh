@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the throwaway prefix of this build
+# folder (never the user's ~/.wine). CTest uses it as the cross-compiling
+# emulator. The prefix is made once, under a lock, so parallel tests share it.
+#
+# VELNOR_WINEPREFIX is set by CMake (see CMakeLists.txt); a caller may
+# override it to use a prefix of its own.
+set -euo pipefail
+: "${VELNOR_WINEPREFIX:?VELNOR_WINEPREFIX must name the build folder's Wine prefix}"
+export WINEPREFIX="$VELNOR_WINEPREFIX"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEARCH=win64
+
+make_prefix() {
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+  # Chinese texts render only with a CJK face standing in for the one the
+  # program asks for.
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Microsoft YaHei" \
+    /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1 || true
+  wineserver -w || true
+  touch "$WINEPREFIX/.velnor-ready"
+}
+
+if [ ! -e "$WINEPREFIX/.velnor-ready" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  [ -e "$WINEPREFIX/.velnor-ready" ] || make_prefix
+  flock -u 9
+  exec 9>&-
+fi
+
+exec wine "$@"

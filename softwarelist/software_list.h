@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// One record of the software list file; bytes as stored (UTF-8 text).
+struct SoftwareEntry {
+  std::string name;
+  std::string product_id;
+  std::string distributor_id;
+};
+
+using SoftwareList = std::vector<SoftwareEntry>;
+
+// Scans the text of a software list file into its records (see the grammar
+// at the top of software_list.cpp). Never fails.
+SoftwareList ParseSoftwareList(const std::string& text);
+
+// The fixed four-line form of `list`, every line ended by CR LF.
+std::string FormatSoftwareList(const SoftwareList& list);
+
+enum class ListReadResult { Read, Missing, Unreadable };
+
+// Reads and parses the file at `path`. `Unreadable` means the file exists but
+// could not be opened or read to its end; `list` then holds the records that
+// stood before the error.
+ListReadResult ReadSoftwareListFile(const std::filesystem::path& path, SoftwareList& list);
+
+// The records of the file at `path`; an empty list when it cannot be read.
+SoftwareList ReadSoftwareList(const std::filesystem::path& path);
+
+// Replaces the file at `path` with the fixed form of `list` in one step: the
+// old file stays byte for byte unless the whole new content was written.
+bool WriteSoftwareList(const std::filesystem::path& path, const SoftwareList& list);
