@@ -6,7 +6,7 @@
 # VELNOR_WINEPREFIX is set by CMake (see CMakeLists.txt); a caller may
 # override it to use a prefix of its own.
 set -euo pipefail
-: "${VELNOR_WINEPREFIX:?VELNOR_WINEPREFIX must name the build folder's Wine prefix}"
+: "${VELNOR_WINEPREFIX:?VELNOR_WINEPREFIX must name the Wine prefix of the build folder}"
 export WINEPREFIX="$VELNOR_WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"

@@ -11,6 +11,10 @@ struct SoftwareEntry {
   std::string distributor_id;
 };
 
+inline bool operator==(const SoftwareEntry& a, const SoftwareEntry& b) {
+  return a.name == b.name && a.product_id == b.product_id && a.distributor_id == b.distributor_id;
+}
+
 using SoftwareList = std::vector<SoftwareEntry>;
 
 // Scans the text of a software list file into its records (see the grammar
