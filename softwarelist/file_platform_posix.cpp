@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-FileReadResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
+FileReadResult ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? FileReadResult::Missing : FileReadResult::Failed;
@@ -40,8 +40,8 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
-bool ReplaceFileContents(const std::filesystem::path& path, const std::string& bytes) {
-  std::string temporary = path.string() + ".XXXXXX";
+bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
+  std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return false;
   bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;

@@ -1,5 +1,7 @@
 #include "softwarelist/file_platform.h"
 
+#include "common/text_win32.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -33,9 +35,11 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
 
 }  // namespace
 
-FileReadResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
+FileReadResult ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
-  FileHandle file = OpenFile(path.native(), GENERIC_READ, OPEN_EXISTING);
+  std::wstring widePath;
+  if (!WideFromUtf8(path, widePath)) return FileReadResult::Failed;
+  FileHandle file = OpenFile(widePath, GENERIC_READ, OPEN_EXISTING);
   if (!file) {
     const DWORD error = GetLastError();
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -50,11 +54,13 @@ FileReadResult ReadWholeFile(const std::filesystem::path& path, std::string& byt
   }
 }
 
-bool ReplaceFileContents(const std::filesystem::path& path, const std::string& bytes) {
+bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
+  std::wstring widePath;
+  if (!WideFromUtf8(path, widePath)) return false;
   // The new content goes to a file of its own beside the old one; only a
   // complete, flushed copy is moved over the old file.
   const std::wstring temporary =
-      path.native() + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+      widePath + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
   bool ok = false;
   {
     FileHandle file = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
@@ -62,7 +68,7 @@ bool ReplaceFileContents(const std::filesystem::path& path, const std::string& b
     ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
     ok = CloseHandle(file.release()) && ok;
   }
-  ok = ok && MoveFileExW(temporary.c_str(), path.c_str(),
+  ok = ok && MoveFileExW(temporary.c_str(), widePath.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileW(temporary.c_str());
   return ok;

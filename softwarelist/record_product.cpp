@@ -23,7 +23,7 @@ void MergeProductRecord(SoftwareList& list) {
   }
 }
 
-bool RecordProductInFile(const std::filesystem::path& file) {
+bool RecordProductInFile(const std::string& file) {
   SoftwareList list;
   // Rewriting a list we could not read would drop the other products in it.
   if (ReadSoftwareListFile(file, list) == ListReadResult::Unreadable) return false;

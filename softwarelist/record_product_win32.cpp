@@ -1,5 +1,7 @@
 #include "softwarelist/record_product.h"
 
+#include "common/text_win32.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -15,5 +17,6 @@ void RecordProduct() {
   CreateDirectoryW(directory.c_str(), nullptr);
   SetFileAttributesW(directory.c_str(), FILE_ATTRIBUTE_HIDDEN);
 
-  RecordProductInFile(std::filesystem::path(directory + L"\\config.toml"));
+  std::string file;
+  if (Utf8FromWide(directory + L"\\config.toml", file)) RecordProductInFile(file);
 }

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 

@@ -96,7 +96,7 @@ std::string FormatSoftwareList(const SoftwareList& list) {
   return text;
 }
 
-ListReadResult ReadSoftwareListFile(const std::filesystem::path& path, SoftwareList& list) {
+ListReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list) {
   std::string bytes;
   const FileReadResult result = ReadWholeFile(path, bytes);
   // A read that stopped on an error still yields the records before it.
@@ -112,12 +112,12 @@ ListReadResult ReadSoftwareListFile(const std::filesystem::path& path, SoftwareL
   return ListReadResult::Unreadable;
 }
 
-SoftwareList ReadSoftwareList(const std::filesystem::path& path) {
+SoftwareList ReadSoftwareList(const std::string& path) {
   SoftwareList list;
   ReadSoftwareListFile(path, list);
   return list;
 }
 
-bool WriteSoftwareList(const std::filesystem::path& path, const SoftwareList& list) {
+bool WriteSoftwareList(const std::string& path, const SoftwareList& list) {
   return ReplaceFileContents(path, FormatSoftwareList(list));
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,16 +23,19 @@ SoftwareList ParseSoftwareList(const std::string& text);
 // The fixed four-line form of `list`, every line ended by CR LF.
 std::string FormatSoftwareList(const SoftwareList& list);
 
+// Paths are UTF-8 text; the Windows layer opens files by the UTF-16 form of
+// that text, so every character of the path is kept.
+
 enum class ListReadResult { Read, Missing, Unreadable };
 
 // Reads and parses the file at `path`. `Unreadable` means the file exists but
 // could not be opened or read to its end; `list` then holds the records that
 // stood before the error.
-ListReadResult ReadSoftwareListFile(const std::filesystem::path& path, SoftwareList& list);
+ListReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list);
 
 // The records of the file at `path`; an empty list when it cannot be read.
-SoftwareList ReadSoftwareList(const std::filesystem::path& path);
+SoftwareList ReadSoftwareList(const std::string& path);
 
 // Replaces the file at `path` with the fixed form of `list` in one step: the
 // old file stays byte for byte unless the whole new content was written.
-bool WriteSoftwareList(const std::filesystem::path& path, const SoftwareList& list);
+bool WriteSoftwareList(const std::string& path, const SoftwareList& list);
