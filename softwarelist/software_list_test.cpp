@@ -1,5 +1,7 @@
 #include "softwarelist/software_list.h"
 
+#include "softwarelist/record_product.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -112,6 +114,16 @@ class SoftwareListFileTest : public ::testing::Test {
     return std::distance(std::filesystem::directory_iterator(dir_), {});
   }
 
+  // A socket node exists but cannot be opened as a file.
+  static int BindSocketAt(const std::filesystem::path& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+  }
+
   std::filesystem::path dir_;
 };
 
@@ -127,17 +139,10 @@ TEST_F(SoftwareListFileTest, MissingAndEmptyFilesReadAsEmpty) {
 TEST_F(SoftwareListFileTest, SomethingThatCannotBeReadIsUnreadable) {
   SoftwareList list;
   EXPECT_EQ(ReadSoftwareListFile(dir_, list), ListReadResult::Unreadable);
-
-  // A socket node exists but cannot be opened as a file.
-  const std::filesystem::path socketPath = dir_ / "config.toml";
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(ReadSoftwareListFile(socketPath, list), ListReadResult::Unreadable);
-  EXPECT_TRUE(ReadSoftwareList(socketPath).empty());
-  close(fd);
+  const int socket = BindSocketAt(dir_ / "config.toml");
+  EXPECT_EQ(ReadSoftwareListFile(dir_ / "config.toml", list), ListReadResult::Unreadable);
+  EXPECT_TRUE(ReadSoftwareList(dir_ / "config.toml").empty());
+  close(socket);
 }
 
 TEST_F(SoftwareListFileTest, WriteReplacesTheFileWithTheFixedFormOnly) {
@@ -163,6 +168,34 @@ TEST_F(SoftwareListFileTest, FailedWriteLeavesTheOldStateAndNoTemporaryFile) {
   // No such folder: nothing is created anywhere.
   EXPECT_FALSE(WriteSoftwareList(dir_ / "absent" / "config.toml", {{"n", "1", "2"}}));
   EXPECT_EQ(FileCount(), 1u);
+}
+
+// Recording the product end to end on real files.
+
+const std::string kProductText =
+    "[[software]]\r\nname = \"velnor 视频格式转换器\"\r\nproduct_id = \"9\"\r\n"
+    "distributor_id = \"1\"\r\n";
+
+TEST_F(SoftwareListFileTest, RecordingCreatesTheProductRecordOnceInTheFixedForm) {
+  const std::filesystem::path file = dir_ / "config.toml";
+  ASSERT_TRUE(RecordProductInFile(file));
+  EXPECT_EQ(Slurp(file), kProductText);
+  EXPECT_EQ(kProductText.size(), 93u);
+  ASSERT_TRUE(RecordProductInFile(file));
+  EXPECT_EQ(Slurp(file), kProductText);
+
+  Put(file, "# mine\n[[software]]\nname = \"A\"\nproduct_id = 9\n\n[[software]]\nproduct_id=\"4\"\n");
+  ASSERT_TRUE(RecordProductInFile(file));
+  EXPECT_EQ(Slurp(file),
+            "[[software]]\r\nname = \"A\"\r\nproduct_id = \"9\"\r\ndistributor_id = \"1\"\r\n"
+            "[[software]]\r\nname = \"\"\r\nproduct_id = \"4\"\r\ndistributor_id = \"\"\r\n");
+}
+
+TEST_F(SoftwareListFileTest, RecordingLeavesAFileThatCannotBeReadAlone) {
+  const int socket = BindSocketAt(dir_ / "config.toml");
+  EXPECT_FALSE(RecordProductInFile(dir_ / "config.toml"));
+  EXPECT_TRUE(std::filesystem::is_socket(dir_ / "config.toml"));
+  close(socket);
 }
 
 }  // namespace
