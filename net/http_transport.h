@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The blocking HTTPS operations the downloader is built on. WinHTTP on
+// Windows (http_transport_win32.cpp); a scripted fake in the native tests.
+// Handles are opaque; a null handle means the operation failed.
+using HttpHandle = void*;
+
+// A session with the user agent "VelnorInstaller/1.0" and the default proxy.
+HttpHandle HttpOpenSession();
+// Resolve, connect, send and receive time-outs of the session; result ignored.
+void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs,
+                     int receiveMs);
+HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint16_t port);
+// A TLS "GET" request for `path` (path and query).
+HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path);
+bool HttpSendRequest(HttpHandle request);
+bool HttpReceiveResponse(HttpHandle request);
+// The numeric status, 0 when it cannot be read.
+std::uint32_t HttpQueryStatus(HttpHandle request);
+// The Location value as UTF-8; false when it is missing or longer than 2047
+// UTF-16 units.
+bool HttpQueryLocation(HttpHandle request, std::string& location);
+// The numeric Content-Length; false (length left 0) when there is none.
+bool HttpQueryContentLength(HttpHandle request, std::uint32_t& length);
+// Up to `size` bytes of the body; true with `received` 0 at its end.
+bool HttpReadData(HttpHandle request, void* buffer, std::uint32_t size, std::uint32_t& received);
+void HttpCloseHandle(HttpHandle handle);
