@@ -1,0 +1,73 @@
+#include "app/progress.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+// The formatted texts are ASCII, so widening byte by byte is exact.
+std::wstring WidenAscii(const char* text) {
+  std::wstring wide;
+  for (const char* p = text; *p != '\0'; ++p) wide.push_back(static_cast<wchar_t>(*p));
+  return wide;
+}
+
+}  // namespace
+
+ProgressState& SharedProgressState() {
+  static ProgressState state;
+  return state;
+}
+
+void RecordProgressReport(ProgressState& state, std::uint64_t received, std::uint64_t total,
+                          std::uint64_t now) {
+  state.received.store(received, kRelaxed);
+  state.total.store(total, kRelaxed);
+
+  const std::uint64_t sampleTick = state.lastSampleTick.load(kRelaxed);
+  if (sampleTick == 0) {
+    // First report: it only sets the starting point of the first sample.
+    state.bytesPerSecond.store(0.0, kRelaxed);
+  } else {
+    const std::uint64_t elapsed = now - sampleTick;
+    if (elapsed < 1000) return;  // the sample goes on; the speed keeps its value
+    const std::uint64_t bytes = received - state.lastSampleBytes.load(kRelaxed);
+    state.bytesPerSecond.store(static_cast<double>(bytes) / (static_cast<double>(elapsed) / 1000.0),
+                               kRelaxed);
+  }
+  state.lastSampleBytes.store(received, kRelaxed);
+  state.lastSampleTick.store(now, kRelaxed);
+}
+
+double ProgressFraction(std::uint64_t received, std::uint64_t total) {
+  if (total == 0) return 0.0;
+  const double fraction = static_cast<double>(received) / static_cast<double>(total);
+  if (fraction > 1.0) return 1.0;
+  if (fraction < 0.0) return 0.0;
+  return fraction;
+}
+
+std::wstring FormatPercentText(double fraction) {
+  // Written so that NaN falls to 0 instead of reaching the integer conversion.
+  if (!(fraction > 0.0)) fraction = 0.0;
+  if (fraction > 1.0) fraction = 1.0;
+  const int percent = static_cast<int>(fraction * 100.0 + 0.5);
+  char text[16];
+  std::snprintf(text, sizeof text, "%d%%", percent);
+  return WidenAscii(text);
+}
+
+std::wstring FormatSpeedText(double bytesPerSecond) {
+  if (!(bytesPerSecond > 0.0)) return L"0 KB/s";
+  const double kb = bytesPerSecond / 1024.0;
+  // An absurd speed can only make the text longer than the buffer; snprintf
+  // cuts it off there.
+  char text[32];
+  if (kb < 1024.0) {
+    std::snprintf(text, sizeof text, "%.0f KB/s", kb);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f MB/s", kb / 1024.0);
+  }
+  return WidenAscii(text);
+}
