@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-BarRect BarLayout(const ClientRect& client, std::optional<ImageSize> track) {
+BarRect BarLayout(const PixelRect& client, std::optional<ImageSize> track) {
   const int w = client.right - client.left;
   BarRect bar;
   int baseW = 0;
@@ -52,6 +52,22 @@ FillOutline FillShape(const BarRect& bar, int fillW) {
   shape.arcs[2] = {x + w - d, y + h - d, d, d, 0.0f, 90.0f};
   shape.arcs[3] = {x, y + h - d, d, d, 90.0f, 90.0f};
   return shape;
+}
+
+PixelRect ProductNameRect(const PixelRect& client) {
+  return {client.left + 20, client.top + 8, client.right - 100, client.top + 46};
+}
+
+PixelRect CloseGlyphRect(const PixelRect& client) {
+  return {client.right - 36, client.top + 8, client.right - 8, client.top + 46};
+}
+
+PixelRect PercentTextRect(const BarRect& bar) {
+  return {bar.x, bar.y - 28, bar.x + 160, bar.y - 8};
+}
+
+PixelRect SpeedTextRect(const BarRect& bar) {
+  return {bar.Right() - 160, bar.y - 28, bar.Right(), bar.y - 8};
 }
 
 bool IsCloseBoxHit(int clientRight, std::uint32_t x, std::uint32_t y) {

@@ -5,8 +5,9 @@
 
 // Geometry of the main window, in unscaled client pixels (x right, y down).
 
-// A rectangle by its edges, as the platform reports a client rectangle.
-struct ClientRect {
+// A rectangle by its edges (left and top inclusive, right and bottom not), as
+// the platform reports a client rectangle.
+struct PixelRect {
   int left = 0;
   int top = 0;
   int right = 0;
@@ -59,7 +60,7 @@ struct WindowOrigin {
 // The bar for a client rectangle: the track picture's size when there is one,
 // else 12 pixels high and w - 120 wide (w - 80 when w < 380); never wider
 // than w - 40; centred horizontally, its top 35 pixels above the bottom.
-BarRect BarLayout(const ClientRect& client, std::optional<ImageSize> track);
+BarRect BarLayout(const PixelRect& client, std::optional<ImageSize> track);
 
 // Filled width in pixels for a fraction in [0, 1]: barW x fraction rounded,
 // at most barW; 0 means nothing is filled.
@@ -68,6 +69,14 @@ int FillWidth(const BarRect& bar, double fraction);
 // The fill outline for fillW > 0: a circle of the bar's height at its left end
 // while fillW <= barH, beyond that a capsule of fillW x barH with round ends.
 FillOutline FillShape(const BarRect& bar, int fillW);
+
+// Text rectangles of a frame: the product name and the close glyph hang from
+// the client area's top edge, the percentage (left-aligned) and the speed
+// (right-aligned) sit in the 20 pixels ending 8 pixels above the bar.
+PixelRect ProductNameRect(const PixelRect& client);
+PixelRect CloseGlyphRect(const PixelRect& client);
+PixelRect PercentTextRect(const BarRect& bar);
+PixelRect SpeedTextRect(const BarRect& bar);
 
 // Whether a left-button release at (x, y) (the unsigned 16-bit halves of the
 // message's position) hits the close box of a client area whose right edge

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr ClientRect kClient{0, 0, 560, 310};
+constexpr PixelRect kClient{0, 0, 560, 310};
 constexpr ImageSize kTrack{480, 8};
 
 void ExpectBar(const BarRect& bar, int x, int y, int w, int h) {
@@ -37,9 +37,9 @@ TEST(BarLayout, NarrowClientAreas) {
 TEST(FillWidth, RoundsAndClampsToTheBar) {
   const BarRect bar = BarLayout(kClient, kTrack);
   EXPECT_EQ(FillWidth(bar, 0.0), 0);
-  EXPECT_EQ(FillWidth(bar, 1.0 / 961), 0);   // under half a pixel: nothing
-  EXPECT_EQ(FillWidth(bar, 1.0 / 959), 1);   // just over half a pixel
-  EXPECT_EQ(FillWidth(bar, 0.5), 240);       // fill's right end at x 280
+  EXPECT_EQ(FillWidth(bar, 1.0 / 961), 0);  // under half a pixel: nothing
+  EXPECT_EQ(FillWidth(bar, 1.0 / 959), 1);  // just over half a pixel
+  EXPECT_EQ(FillWidth(bar, 0.5), 240);      // fill's right end at x 280
   EXPECT_EQ(FillWidth(bar, 1.0), 480);
   EXPECT_EQ(FillWidth(bar, 3.0), 480);
   EXPECT_EQ(FillWidth(bar, -1.0), 0);
@@ -83,6 +83,26 @@ TEST(FillShape, CapsuleOfFourArcsBeyondIt) {
   EXPECT_EQ(capsule.arcs[1].x, 60.0f + 13 - 12);
   EXPECT_EQ(capsule.arcs[2].y, 275.0f);
   EXPECT_EQ(capsule.arcs[2].width, 12.0f);
+}
+
+void ExpectRect(const PixelRect& r, int left, int top, int right, int bottom) {
+  EXPECT_EQ(r.left, left);
+  EXPECT_EQ(r.top, top);
+  EXPECT_EQ(r.right, right);
+  EXPECT_EQ(r.bottom, bottom);
+}
+
+TEST(TextRects, FrameOfTheFixedWindow) {
+  const BarRect bar = BarLayout(kClient, kTrack);
+  ExpectRect(ProductNameRect(kClient), 20, 8, 460, 46);
+  ExpectRect(CloseGlyphRect(kClient), 524, 8, 552, 46);
+  ExpectRect(PercentTextRect(bar), 40, 247, 200, 267);
+  ExpectRect(SpeedTextRect(bar), 360, 247, 520, 267);
+  // The clickable band lies inside the glyph's box.
+  const PixelRect glyph = CloseGlyphRect(kClient);
+  EXPECT_TRUE(IsCloseBoxHit(kClient.right, glyph.left, 12));
+  EXPECT_TRUE(IsCloseBoxHit(kClient.right, glyph.right, 40));
+  EXPECT_FALSE(IsCloseBoxHit(kClient.right, glyph.right, glyph.top));
 }
 
 TEST(IsCloseBoxHit, BandIsInclusiveAndNarrowerThanTheGlyph) {

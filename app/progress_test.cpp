@@ -11,7 +11,8 @@ struct Report {
   std::uint64_t received;
 };
 
-void Feed(ProgressState& state, std::initializer_list<Report> reports, std::uint64_t total = 1000000) {
+void Feed(ProgressState& state, std::initializer_list<Report> reports,
+          std::uint64_t total = 1000000) {
   for (const Report& r : reports) RecordProgressReport(state, r.received, total, r.tick);
 }
 
