@@ -1,0 +1,97 @@
+#include "net/http_transport.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <vector>
+
+// WinHTTP used synchronously. Nothing but the time-outs is set on the
+// session or the request, so WinHTTP keeps validating server certificates.
+
+namespace {
+
+HINTERNET Internet(HttpHandle handle) { return static_cast<HINTERNET>(handle); }
+
+// char16_t and wchar_t are both UTF-16 units on Windows.
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+}  // namespace
+
+HttpHandle HttpOpenSession() {
+  return WinHttpOpen(L"VelnorInstaller/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+}
+
+void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs,
+                     int receiveMs) {
+  WinHttpSetTimeouts(Internet(session), resolveMs, connectMs, sendMs, receiveMs);
+}
+
+HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint16_t port) {
+  return WinHttpConnect(Internet(session), Wide(host), static_cast<INTERNET_PORT>(port), 0);
+}
+
+HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path) {
+  return WinHttpOpenRequest(Internet(connection), L"GET", Wide(path), nullptr,
+                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                            WINHTTP_FLAG_SECURE);
+}
+
+bool HttpSendRequest(HttpHandle request) {
+  return WinHttpSendRequest(Internet(request), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
+}
+
+bool HttpReceiveResponse(HttpHandle request) {
+  return WinHttpReceiveResponse(Internet(request), nullptr) != FALSE;
+}
+
+std::uint32_t HttpQueryStatus(HttpHandle request) {
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  WinHttpQueryHeaders(Internet(request), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+  return status;
+}
+
+bool HttpQueryLocation(HttpHandle request, std::string& location) {
+  // 2048 units: a value of up to 2047 units and its terminator; a longer one
+  // makes the query fail.
+  wchar_t buffer[2048] = {};
+  DWORD size = sizeof(buffer);
+  if (!WinHttpQueryHeaders(Internet(request), WINHTTP_QUERY_LOCATION,
+                           WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  buffer[2047] = L'\0';
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return false;
+  std::vector<char> utf8(static_cast<size_t>(bytes));
+  if (WideCharToMultiByte(CP_UTF8, 0, buffer, -1, utf8.data(), bytes, nullptr, nullptr) <= 0) {
+    return false;
+  }
+  location.assign(utf8.data());
+  return true;
+}
+
+bool HttpQueryContentLength(HttpHandle request, std::uint32_t& length) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  const BOOL found = WinHttpQueryHeaders(
+      Internet(request), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+      WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX);
+  length = found ? value : 0;
+  return found != FALSE;
+}
+
+bool HttpReadData(HttpHandle request, void* buffer, std::uint32_t size, std::uint32_t& received) {
+  DWORD count = 0;
+  const BOOL ok = WinHttpReadData(Internet(request), buffer, size, &count);
+  received = ok ? count : 0;
+  return ok != FALSE;
+}
+
+void HttpCloseHandle(HttpHandle handle) { WinHttpCloseHandle(Internet(handle)); }
