@@ -110,11 +110,10 @@ TEST_F(DownloadTest, SavesTheBodyWithOneProgressCallPerChunk) {
   EXPECT_EQ(error_, "untouched");
   EXPECT_EQ(Contents(), x + y + z);
   EXPECT_EQ(progress_, (Progress{{8192, 8293}, {8292, 8293}, {8293, 8293}}));
-  EXPECT_EQ(FakeHttpCalls(),
-            Concat({PassUpToStatus(1, "localhost", 8443, "/files/setup.exe?v=2"),
-                    {"QueryContentLength r1", "Read r1 8192", "Read r1 8192", "Read r1 8192",
-                     "Read r1 8192"},
-                    kClose1}));
+  EXPECT_EQ(FakeHttpCalls(), Concat({PassUpToStatus(1, "localhost", 8443, "/files/setup.exe?v=2"),
+                                     {"QueryContentLength r1", "Read r1 8192", "Read r1 8192",
+                                      "Read r1 8192", "Read r1 8192"},
+                                     kClose1}));
 }
 
 TEST_F(DownloadTest, BodyWithoutLengthReportsTotalZeroAndEmptyBodyTruncates) {
@@ -137,19 +136,19 @@ TEST_F(DownloadTest, BodyWithoutLengthReportsTotalZeroAndEmptyBodyTruncates) {
 
 TEST_F(DownloadTest, FollowsUpToTwoRedirectsWithFreshHandlesEachPass) {
   for (std::uint32_t status : {301u, 302u, 303u, 307u, 308u}) {
-    ASSERT_TRUE(Run("https://a/1", {Redirect(status, "https://b:444/2"), Ok({"data"})}))
-        << status;
+    ASSERT_TRUE(Run("https://a/1", {Redirect(status, "https://b:444/2"), Ok({"data"})})) << status;
     EXPECT_EQ(Contents(), "data");
     EXPECT_EQ(progress_, (Progress{{4, 4}}));
-    EXPECT_EQ(FakeHttpCalls(),
-              Concat({PassUpToStatus(1, "a", 443, "/1"), {"QueryLocation r1"}, kClose1,
-                      PassUpToStatus(2, "b", 444, "/2"),
-                      {"QueryContentLength r2", "Read r2 8192", "Read r2 8192", "Close r2",
-                       "Close c2", "Close s2"}}));
+    EXPECT_EQ(FakeHttpCalls(), Concat({PassUpToStatus(1, "a", 443, "/1"),
+                                       {"QueryLocation r1"},
+                                       kClose1,
+                                       PassUpToStatus(2, "b", 444, "/2"),
+                                       {"QueryContentLength r2", "Read r2 8192", "Read r2 8192",
+                                        "Close r2", "Close c2", "Close s2"}}));
   }
 
-  ASSERT_TRUE(Run("https://a/1", {Redirect(302, "https://b/2"), Redirect(307, "https://c:9/3"),
-                                  Ok({"third"})}));
+  ASSERT_TRUE(Run("https://a/1",
+                  {Redirect(302, "https://b/2"), Redirect(307, "https://c:9/3"), Ok({"third"})}));
   EXPECT_EQ(error_, "untouched");
   EXPECT_EQ(Contents(), "third");
   EXPECT_EQ(FakeHttpCalls()[24], "Connect s3 c 9 -> c3");
@@ -161,12 +160,13 @@ TEST_F(DownloadTest, ThirdRedirectFailsAfterThreeRequests) {
                                    Redirect(301, "https://d/4"), Ok({"never"})}));
   EXPECT_EQ(error_, "Too many redirects");
   EXPECT_EQ(Contents(), "previous");
-  EXPECT_EQ(FakeHttpCalls(),
-            Concat({PassUpToStatus(1, "a", 443, "/1"), {"QueryLocation r1"}, kClose1,
-                    PassUpToStatus(2, "b", 443, "/2"),
-                    {"QueryLocation r2", "Close r2", "Close c2", "Close s2"},
-                    PassUpToStatus(3, "c", 443, "/3"),
-                    {"QueryLocation r3", "Close r3", "Close c3", "Close s3"}}));
+  EXPECT_EQ(FakeHttpCalls(), Concat({PassUpToStatus(1, "a", 443, "/1"),
+                                     {"QueryLocation r1"},
+                                     kClose1,
+                                     PassUpToStatus(2, "b", 443, "/2"),
+                                     {"QueryLocation r2", "Close r2", "Close c2", "Close s2"},
+                                     PassUpToStatus(3, "c", 443, "/3"),
+                                     {"QueryLocation r3", "Close r3", "Close c3", "Close s3"}}));
 }
 
 TEST_F(DownloadTest, RedirectWithoutLocationIsAFailedStatus) {

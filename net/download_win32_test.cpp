@@ -1,9 +1,9 @@
 // The downloader over the real WinHTTP layer, without a server: failures
 // that happen before any response must leave no save file behind.
-#include "net/download.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include "net/download.h"
 
 namespace {
 

@@ -11,8 +11,7 @@ using HttpHandle = void*;
 // A session with the user agent "VelnorInstaller/1.0" and the default proxy.
 HttpHandle HttpOpenSession();
 // Resolve, connect, send and receive time-outs of the session; result ignored.
-void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs,
-                     int receiveMs);
+void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs, int receiveMs);
 HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint16_t port);
 // A TLS "GET" request for `path` (path and query).
 HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path);

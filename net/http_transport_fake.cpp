@@ -53,8 +53,7 @@ HttpHandle HttpOpenSession() {
   return session;
 }
 
-void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs,
-                     int receiveMs) {
+void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs, int receiveMs) {
   g_calls.push_back("SetTimeouts " + Name(session) + " " + std::to_string(resolveMs) + " " +
                     std::to_string(connectMs) + " " + std::to_string(sendMs) + " " +
                     std::to_string(receiveMs));
@@ -63,8 +62,8 @@ void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendM
 HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint16_t port) {
   HttpHandle connection =
       ResponseOf(session).failAt == "connect" ? nullptr : MakeHandle('c', PassOf(session));
-  g_calls.push_back("Connect " + Name(session) + " " + Narrow(host) + " " +
-                    std::to_string(port) + " -> " + Name(connection));
+  g_calls.push_back("Connect " + Name(session) + " " + Narrow(host) + " " + std::to_string(port) +
+                    " -> " + Name(connection));
   return connection;
 }
 

@@ -1,9 +1,9 @@
-#include "net/http_transport.h"
-
 #include <windows.h>
 #include <winhttp.h>
 
 #include <vector>
+
+#include "net/http_transport.h"
 
 // WinHTTP used synchronously. Nothing but the time-outs is set on the
 // session or the request, so WinHTTP keeps validating server certificates.
@@ -24,8 +24,7 @@ HttpHandle HttpOpenSession() {
                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
 }
 
-void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs,
-                     int receiveMs) {
+void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs, int receiveMs) {
   WinHttpSetTimeouts(Internet(session), resolveMs, connectMs, sendMs, receiveMs);
 }
 
@@ -34,9 +33,8 @@ HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint
 }
 
 HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path) {
-  return WinHttpOpenRequest(Internet(connection), L"GET", Wide(path), nullptr,
-                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                            WINHTTP_FLAG_SECURE);
+  return WinHttpOpenRequest(Internet(connection), L"GET", Wide(path), nullptr, WINHTTP_NO_REFERER,
+                            WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
 }
 
 bool HttpSendRequest(HttpHandle request) {
@@ -61,9 +59,8 @@ bool HttpQueryLocation(HttpHandle request, std::string& location) {
   // makes the query fail.
   wchar_t buffer[2048] = {};
   DWORD size = sizeof(buffer);
-  if (!WinHttpQueryHeaders(Internet(request), WINHTTP_QUERY_LOCATION,
-                           WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size,
-                           WINHTTP_NO_HEADER_INDEX)) {
+  if (!WinHttpQueryHeaders(Internet(request), WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                           buffer, &size, WINHTTP_NO_HEADER_INDEX)) {
     return false;
   }
   buffer[2047] = L'\0';

@@ -3,6 +3,7 @@
 // Only for test prefixes: usage "velnor_trust_ca <ca.der>"; exit code 0 when
 // the certificate is in the store.
 #include <windows.h>
+// wincrypt.h needs the types of windows.h.
 #include <wincrypt.h>
 
 #include <cstdio>
@@ -23,8 +24,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot read %s\n", argv[1]);
     return 1;
   }
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                   CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (!store) {
     std::fprintf(stderr, "CertOpenStore failed: %lu\n", GetLastError());
     return 1;
