@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/window_handle.h"
+
+// The platform operations of the install workflow as plain free functions.
+// The Windows layer (install_platform_win32.cpp) makes the Win32 calls; the
+// native tests link a fake that records every call in order.
+
+// An open registry key, process or thread handle, opaque to portable code.
+using PlatformHandle = void*;
+
+enum class RegistryRoot { LocalMachine, CurrentUser };
+
+// RegOpenKeyExW(root, path, 0, KEY_READ). True on ERROR_SUCCESS with `key` set.
+bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, PlatformHandle& key);
+// RegQueryValueExW(key, name, nullptr, &type = REG_SZ, buffer, &size). The
+// caller clears the buffer and sets `size` to its length in bytes. True on 0.
+bool QueryRegistryValue(PlatformHandle key, const std::wstring& name, unsigned char* buffer,
+                        std::uint32_t& size);
+// RegCloseKey.
+void CloseRegistryKey(PlatformHandle key);
+
+// ShowWindow(window, SW_HIDE); the result is not examined.
+void HideWindow(WindowHandle window);
+// CreateProcessW(applicationName, null command line, no inheritance, flags 0,
+// inherited environment and directory, zeroed STARTUPINFOW). True on success
+// with both handles set.
+bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
+                  PlatformHandle& thread);
+// WaitForSingleObject(process, INFINITE); the result is not examined.
+void WaitForProcess(PlatformHandle process);
+// CloseHandle.
+void CloseProcessHandle(PlatformHandle handle);
+// DeleteFileW; the result is not examined.
+void DeleteFileNamed(const std::wstring& name);
+// PostMessageW(window, WM_CLOSE, 0, 0); the result is not examined.
+void PostCloseMessage(WindowHandle window);
+
+// ShellExecuteW(null, "open", url, null, null, SW_SHOWNORMAL); not examined.
+void OpenInBrowser(const std::wstring& url);
+// MessageBoxW(owner, text, caption, MB_OKCANCEL | MB_ICONERROR). True when
+// the answer is IDOK.
+bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption);
