@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -69,6 +71,31 @@ TEST(VersionTest, OrdersMajorMinorServicePack) {
   const bool at62 = IsOsVersionAtLeast(6, 2, 0);
   EXPECT_TRUE(!at62 || at61);  // 6.2 implies 6.1
   std::printf("version test: >=6.1 %d, >=6.2 %d, >=10.0 %d\n", at61, at62, IsOsVersionAtLeast(10, 0, 0));
+
+  // Set by version_under_wine.sh after telling Wine which version to report.
+  const char* expected = std::getenv("VELNOR_EXPECT_VERSION");
+  if (!expected) return;
+  const std::string version = expected;
+  const bool at10 = IsOsVersionAtLeast(10, 0, 0);
+  if (version == "vista") {
+    EXPECT_TRUE(IsOsVersionAtLeast(6, 0, 0));
+    EXPECT_FALSE(at61);
+  } else if (version == "win7") {
+    EXPECT_TRUE(at61);
+    EXPECT_FALSE(at62);
+    EXPECT_TRUE(IsOsVersionAtLeast(6, 1, 1));  // Wine's win7 reports service pack 1
+    EXPECT_EQ(ChooseDownloadChannel(), DownloadChannel::Win7);
+  } else if (version == "win8") {
+    EXPECT_TRUE(at62);
+    EXPECT_FALSE(IsOsVersionAtLeast(6, 3, 0));
+  } else if (version == "win10") {
+    // A program without a manifest naming the newer systems is told 6.2 at
+    // most, as on Windows itself; either way it is past 6.1.
+    EXPECT_TRUE(at62);
+    EXPECT_FALSE(IsOsVersionAtLeast(10, 1, 0));
+  } else {
+    ADD_FAILURE() << "unknown version " << version;
+  }
 }
 
 TEST_F(ProbeTest, RealKeys) {
