@@ -11,7 +11,8 @@
 namespace {
 
 const std::wstring kKey1 =
-    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-"
+    L"00C3A9A7E4C5}";
 const std::wstring kKey2 =
     L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 const std::string kOpen1 =
@@ -29,8 +30,12 @@ class ChannelTest : public ::testing::Test {
     FakePlatform().minor = minor;
     FakePlatform().servicePack = sp;
   }
-  void Key1(const std::u16string& pv) { FakePlatform().keys[{RegistryRoot::LocalMachine, kKey1}].pv = PvBytes(pv); }
-  void Key2(const std::u16string& pv) { FakePlatform().keys[{RegistryRoot::CurrentUser, kKey2}].pv = PvBytes(pv); }
+  void Key1(const std::u16string& pv) {
+    FakePlatform().keys[{RegistryRoot::LocalMachine, kKey1}].pv = PvBytes(pv);
+  }
+  void Key2(const std::u16string& pv) {
+    FakePlatform().keys[{RegistryRoot::CurrentUser, kKey2}].pv = PvBytes(pv);
+  }
   std::vector<std::string> Opens() const {
     std::vector<std::string> opens;
     for (const auto& call : FakePlatform().calls)
@@ -47,8 +52,10 @@ class ChannelTest : public ::testing::Test {
 TEST_F(ChannelTest, PathsAndUrls) {
   EXPECT_STREQ(DownloadChannelPath(DownloadChannel::Win7), "/velnor-video/win7");
   EXPECT_STREQ(DownloadChannelPath(DownloadChannel::Release), "/velnor-video/release");
-  EXPECT_EQ(DownloadChannelUrl(DownloadChannel::Win7), std::string(kDownloadOrigin) + "/velnor-video/win7");
-  EXPECT_EQ(DownloadChannelUrl(DownloadChannel::Release), std::string(kDownloadOrigin) + "/velnor-video/release");
+  EXPECT_EQ(DownloadChannelUrl(DownloadChannel::Win7),
+            std::string(kDownloadOrigin) + "/velnor-video/win7");
+  EXPECT_EQ(DownloadChannelUrl(DownloadChannel::Release),
+            std::string(kDownloadOrigin) + "/velnor-video/release");
 }
 
 // Row "6.1, any service pack": Win7 with no registry access, even with WebView2.
@@ -129,8 +136,8 @@ TEST_F(ChannelTest, UnusableKey1StillTriesKey2) {
   Key2(u"1.2");
   EXPECT_TRUE(IsWebView2Registered());
   EXPECT_EQ(FakePlatform().calls,
-            (std::vector<std::string>{kOpen1, "QueryRegistryValue pv 512", "CloseRegistryKey", kOpen2,
-                                      "QueryRegistryValue pv 512", "CloseRegistryKey"}));
+            (std::vector<std::string>{kOpen1, "QueryRegistryValue pv 512", "CloseRegistryKey",
+                                      kOpen2, "QueryRegistryValue pv 512", "CloseRegistryKey"}));
 
   // A value larger than the 512-byte buffer counts as absent.
   ResetFakePlatform();
@@ -140,11 +147,13 @@ TEST_F(ChannelTest, UnusableKey1StillTriesKey2) {
 
   // A key that cannot be opened is passed over without a close.
   ResetFakePlatform();
-  FakePlatform().keys[{RegistryRoot::LocalMachine, kKey1}] = FakeRegistryKey{false, PvBytes(u"1.0")};
+  FakePlatform().keys[{RegistryRoot::LocalMachine, kKey1}] =
+      FakeRegistryKey{false, PvBytes(u"1.0")};
   Key2(u"1.0");
   EXPECT_TRUE(IsWebView2Registered());
-  EXPECT_EQ(FakePlatform().calls, (std::vector<std::string>{kOpen1, kOpen2, "QueryRegistryValue pv 512",
-                                                            "CloseRegistryKey"}));
+  EXPECT_EQ(
+      FakePlatform().calls,
+      (std::vector<std::string>{kOpen1, kOpen2, "QueryRegistryValue pv 512", "CloseRegistryKey"}));
 }
 
 TEST(VersionText, RulesAndBounds) {
@@ -161,8 +170,14 @@ TEST(VersionText, RulesAndBounds) {
   EXPECT_TRUE(usable(u"1.2.3.4"));
   EXPECT_TRUE(usable(u"\u4e2d"));  // a unit above 0xff is read whole
   // Only the text up to the first zero unit counts.
-  EXPECT_FALSE(usable(std::u16string(u"0.0.0.0\0" u"9", 9)));
-  EXPECT_FALSE(usable(std::u16string(u"\0" u"1.0", 4)));
+  EXPECT_FALSE(
+      usable(std::u16string(u"0.0.0.0\0"
+                            u"9",
+                            9)));
+  EXPECT_FALSE(
+      usable(std::u16string(u"\0"
+                            u"1.0",
+                            4)));
   // All 256 units non-zero: bounded by the buffer, judged as text.
   EXPECT_TRUE(usable(std::u16string(256, u'7'), false));
   // A zero high byte alone is not a zero unit.

@@ -11,11 +11,13 @@ std::wstring ComposeFailurePromptText(const std::wstring& message) {
 std::wstring SupportPageUrl() {
   // The origin is ASCII, so each character becomes the same UTF-16 unit.
   std::wstring url;
-  for (const char* p = kSupportOrigin; *p; ++p) url += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  for (const char* p = kSupportOrigin; *p; ++p)
+    url += static_cast<wchar_t>(static_cast<unsigned char>(*p));
   return url;
 }
 
-void ShowFailurePrompt(WindowHandle owner, const std::wstring& message, const std::wstring& pageUrl) {
+void ShowFailurePrompt(WindowHandle owner, const std::wstring& message,
+                       const std::wstring& pageUrl) {
   OpenInBrowser(pageUrl);
   if (AskOkCancel(owner, ComposeFailurePromptText(message), kFailurePromptCaption))
     OpenInBrowser(SupportPageUrl());

@@ -18,4 +18,5 @@ std::wstring SupportPageUrl();
 
 // Opens `pageUrl` in the browser, shows the error box owned by `owner` and,
 // when the user answers OK, opens the support page. Returns after the answer.
-void ShowFailurePrompt(WindowHandle owner, const std::wstring& message, const std::wstring& pageUrl);
+void ShowFailurePrompt(WindowHandle owner, const std::wstring& message,
+                       const std::wstring& pageUrl);

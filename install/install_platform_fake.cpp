@@ -13,7 +13,9 @@ FakePlatformState& State() {
   return state;
 }
 
-const char* RootName(RegistryRoot root) { return root == RegistryRoot::LocalMachine ? "HKLM" : "HKCU"; }
+const char* RootName(RegistryRoot root) {
+  return root == RegistryRoot::LocalMachine ? "HKLM" : "HKCU";
+}
 
 std::string Narrow(const std::wstring& text) {
   std::string out;
@@ -40,8 +42,8 @@ std::vector<unsigned char> PvBytes(const std::u16string& text, bool terminate) {
 
 bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t servicePackMajor) {
   auto& s = State();
-  s.calls.push_back("IsOsVersionAtLeast " + std::to_string(major) + "." + std::to_string(minor) + "." +
-                    std::to_string(servicePackMajor));
+  s.calls.push_back("IsOsVersionAtLeast " + std::to_string(major) + "." + std::to_string(minor) +
+                    "." + std::to_string(servicePackMajor));
   if (s.major != major) return s.major > major;
   if (s.minor != minor) return s.minor > minor;
   return s.servicePack >= servicePackMajor;
@@ -81,7 +83,8 @@ void HideWindow(WindowHandle window) {
   State().hiddenWindow = window;
 }
 
-bool StartProcess(const std::wstring& applicationName, PlatformHandle& process, PlatformHandle& thread) {
+bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
+                  PlatformHandle& thread) {
   auto& s = State();
   s.calls.push_back("StartProcess " + Narrow(applicationName));
   s.startedName = applicationName;
@@ -93,11 +96,12 @@ bool StartProcess(const std::wstring& applicationName, PlatformHandle& process, 
 }
 
 void WaitForProcess(PlatformHandle process) {
-  State().calls.push_back(process == &gProcessToken ? "WaitForProcess process" : "WaitForProcess other");
+  State().calls.push_back(process == &gProcessToken ? "WaitForProcess process"
+                                                    : "WaitForProcess other");
 }
 
 void CloseProcessHandle(PlatformHandle handle) {
-  State().calls.push_back(handle == &gProcessToken ? "CloseHandle process"
+  State().calls.push_back(handle == &gProcessToken  ? "CloseHandle process"
                           : handle == &gThreadToken ? "CloseHandle thread"
                                                     : "CloseHandle other");
   --State().openHandles;
@@ -144,5 +148,6 @@ bool DownloadFile(const std::string& url, const std::string& savePath, std::stri
 }
 
 void OnDownloadProgress(WindowHandle, std::uint64_t received, std::uint64_t total) {
-  State().calls.push_back("OnDownloadProgress " + std::to_string(received) + "/" + std::to_string(total));
+  State().calls.push_back("OnDownloadProgress " + std::to_string(received) + "/" +
+                          std::to_string(total));
 }

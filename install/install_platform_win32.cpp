@@ -2,6 +2,7 @@
 #include "install/install_platform.h"
 
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
 #include "install/download_channel.h"
@@ -24,13 +25,14 @@ bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t 
   mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
   mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
   mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-  return VerifyVersionInfoW(&info, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) !=
-         FALSE;
+  return VerifyVersionInfoW(&info, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR,
+                            mask) != FALSE;
 }
 
 bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, PlatformHandle& key) {
   HKEY opened = nullptr;
-  if (RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    return false;
   key = opened;
   return true;
 }
@@ -39,7 +41,8 @@ bool QueryRegistryValue(PlatformHandle key, const std::wstring& name, unsigned c
                         std::uint32_t& size) {
   DWORD type = REG_SZ;
   DWORD bytes = size;
-  const LONG result = RegQueryValueExW(static_cast<HKEY>(key), name.c_str(), nullptr, &type, buffer, &bytes);
+  const LONG result =
+      RegQueryValueExW(static_cast<HKEY>(key), name.c_str(), nullptr, &type, buffer, &bytes);
   size = bytes;
   return result == ERROR_SUCCESS;
 }
@@ -48,12 +51,13 @@ void CloseRegistryKey(PlatformHandle key) { RegCloseKey(static_cast<HKEY>(key));
 
 void HideWindow(WindowHandle window) { ShowWindow(static_cast<HWND>(window), SW_HIDE); }
 
-bool StartProcess(const std::wstring& applicationName, PlatformHandle& process, PlatformHandle& thread) {
+bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
+                  PlatformHandle& thread) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(applicationName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info))
+  if (!CreateProcessW(applicationName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info))
     return false;
   // The caller owns both handles from here and closes them, process first.
   process = info.hProcess;
@@ -61,19 +65,23 @@ bool StartProcess(const std::wstring& applicationName, PlatformHandle& process, 
   return true;
 }
 
-void WaitForProcess(PlatformHandle process) { WaitForSingleObject(static_cast<HANDLE>(process), INFINITE); }
+void WaitForProcess(PlatformHandle process) {
+  WaitForSingleObject(static_cast<HANDLE>(process), INFINITE);
+}
 
 void CloseProcessHandle(PlatformHandle handle) { CloseHandle(static_cast<HANDLE>(handle)); }
 
 void DeleteFileNamed(const std::wstring& name) { DeleteFileW(name.c_str()); }
 
-void PostCloseMessage(WindowHandle window) { PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0); }
+void PostCloseMessage(WindowHandle window) {
+  PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
+}
 
 void OpenInBrowser(const std::wstring& url) {
   ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption) {
-  return MessageBoxW(static_cast<HWND>(owner), text.c_str(), caption.c_str(), MB_OKCANCEL | MB_ICONERROR) ==
-         IDOK;
+  return MessageBoxW(static_cast<HWND>(owner), text.c_str(), caption.c_str(),
+                     MB_OKCANCEL | MB_ICONERROR) == IDOK;
 }

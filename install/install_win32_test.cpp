@@ -1,9 +1,8 @@
 // The Win32 layer against the real system under Wine: the version test, the
 // WebView2 probe against real keys, and the worker's launch, wait and
 // deletion of a fixture setup program.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,7 +18,8 @@
 namespace {
 
 const wchar_t kKey1[] =
-    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-"
+    L"00C3A9A7E4C5}";
 const wchar_t kKey2[] =
     L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 
@@ -30,8 +30,11 @@ void RemoveKey(HKEY root, const wchar_t* path) { RegDeleteKeyW(root, path); }
 
 void WriteKey(HKEY root, const wchar_t* path, const void* data, DWORD bytes, DWORD type = REG_SZ) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
-  if (data) ASSERT_EQ(RegSetValueExW(key, L"pv", 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  if (data)
+    ASSERT_EQ(RegSetValueExW(key, L"pv", 0, type, static_cast<const BYTE*>(data), bytes),
+              ERROR_SUCCESS);
   RegCloseKey(key);
 }
 
@@ -58,7 +61,8 @@ bool DownloadFile(const std::string& url, const std::string& savePath, std::stri
   EXPECT_NE(url.find("/velnor-video/"), std::string::npos);
   EXPECT_TRUE(error.empty());
   if (progress) progress(1, 1);
-  return CopyFileW(gFixturePath.c_str(), std::wstring(savePath.begin(), savePath.end()).c_str(), FALSE) != 0;
+  return CopyFileW(gFixturePath.c_str(), std::wstring(savePath.begin(), savePath.end()).c_str(),
+                   FALSE) != 0;
 }
 
 void OnDownloadProgress(WindowHandle, std::uint64_t, std::uint64_t) {}
@@ -70,7 +74,8 @@ TEST(VersionTest, OrdersMajorMinorServicePack) {
   const bool at61 = IsOsVersionAtLeast(6, 1, 0);
   const bool at62 = IsOsVersionAtLeast(6, 2, 0);
   EXPECT_TRUE(!at62 || at61);  // 6.2 implies 6.1
-  std::printf("version test: >=6.1 %d, >=6.2 %d, >=10.0 %d\n", at61, at62, IsOsVersionAtLeast(10, 0, 0));
+  std::printf("version test: >=6.1 %d, >=6.2 %d, >=10.0 %d\n", at61, at62,
+              IsOsVersionAtLeast(10, 0, 0));
 
   // Set by version_under_wine.sh after telling Wine which version to report.
   const char* expected = std::getenv("VELNOR_EXPECT_VERSION");
@@ -137,7 +142,8 @@ TEST(WorkerTest, StartsWaitsDeletesAndPostsClose) {
   GetCurrentDirectoryW(MAX_PATH, directory);
   DeleteFileW(L"setup-fixture.log");
   SetEnvironmentVariableW(L"VELNOR_FIXTURE_EXIT", L"3");  // a failing setup: still cleaned up
-  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  HWND window =
+      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
 
   InstallWorker(window);
@@ -166,6 +172,7 @@ int main(int argc, char** argv) {
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   gFixturePath = self;
-  gFixturePath = gFixturePath.substr(0, gFixturePath.find_last_of(L'\\') + 1) + L"install_setup_fixture.exe";
+  gFixturePath =
+      gFixturePath.substr(0, gFixturePath.find_last_of(L'\\') + 1) + L"install_setup_fixture.exe";
   return RUN_ALL_TESTS();
 }

@@ -13,7 +13,8 @@
 namespace {
 
 const std::wstring kKey1 =
-    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-"
+    L"00C3A9A7E4C5}";
 
 int gWindow;
 WindowHandle const kWindow = &gWindow;
@@ -46,10 +47,11 @@ TEST_F(WorkerTest, SuccessfulRunHidesStartsWaitsClosesDeletesThenPostsClose) {
   EXPECT_EQ(s.downloadSaveName, "velnor-setup.exe");
   EXPECT_EQ(s.downloadErrorOnEntry, "");
   EXPECT_TRUE(s.downloadHadProgress);
-  EXPECT_EQ(AfterDownload(),
-            (std::vector<std::string>{"HideWindow", "StartProcess velnor-setup.exe", "WaitForProcess process",
-                                      "CloseHandle process", "CloseHandle thread",
-                                      "DeleteFile velnor-setup.exe", "PostClose"}));
+  EXPECT_EQ(
+      AfterDownload(),
+      (std::vector<std::string>{"HideWindow", "StartProcess velnor-setup.exe",
+                                "WaitForProcess process", "CloseHandle process",
+                                "CloseHandle thread", "DeleteFile velnor-setup.exe", "PostClose"}));
   EXPECT_EQ(s.hiddenWindow, kWindow);
   EXPECT_EQ(s.closedWindow, kWindow);
   EXPECT_EQ(s.startedName, L"velnor-setup.exe");
@@ -69,7 +71,8 @@ TEST_F(WorkerTest, FailedDownloadPromptsAndLeavesWindowShown) {
   FakePlatform().answerOk = true;
   InstallWorker(kWindow);
   const auto& s = FakePlatform();
-  EXPECT_EQ(AfterDownload(), (std::vector<std::string>{"OpenInBrowser " + win7Url, "MessageBox", support}));
+  EXPECT_EQ(AfterDownload(),
+            (std::vector<std::string>{"OpenInBrowser " + win7Url, "MessageBox", support}));
   ASSERT_EQ(s.boxTexts.size(), 1u);
   EXPECT_EQ(s.boxTexts[0].rfind(kDownloadFailedMessage, 0), 0u);
   EXPECT_EQ(s.boxOwner, kWindow);
@@ -130,7 +133,8 @@ TEST(FailurePrompt, CancelOpensNothingMore) {
   ResetFakePlatform();
   FakePlatform().answerOk = false;
   ShowFailurePrompt(kWindow, L"m", L"https://page");
-  EXPECT_EQ(FakePlatform().calls, (std::vector<std::string>{"OpenInBrowser https://page", "MessageBox"}));
+  EXPECT_EQ(FakePlatform().calls,
+            (std::vector<std::string>{"OpenInBrowser https://page", "MessageBox"}));
 }
 
 }  // namespace

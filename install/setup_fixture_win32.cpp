@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <cstdlib>
+#include <cwchar>
 
 int wmain() {
   wchar_t directory[MAX_PATH] = {};
