@@ -116,7 +116,8 @@ def main():
     if rsrc:
         print("resources:")
         for kind, ident, size in sorted(read_resources(data, rsrc), key=lambda r: -r[2]):
-            print(f"  {kind + " " + str(ident):<22}{size:>10,}")
+            label = f"{kind} {ident}"
+            print(f"  {label:<22}{size:>10,}")
 
     if len(sys.argv) == 3:
         totals = map_contributions(open(sys.argv[2], errors="replace").read())
