@@ -14,6 +14,25 @@
 
 namespace {
 
+// True when the process owns a visible top-level window: idle alone would
+// also be reached by a program that never showed one.
+bool HasVisibleWindow(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    bool found;
+  } search = {processId, false};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == s->processId && IsWindowVisible(window)) s->found = true;
+        return !s->found;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 double MeasureOnce(const std::wstring& program) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -28,11 +47,12 @@ double MeasureOnce(const std::wstring& program) {
   }
   const DWORD waited = WaitForInputIdle(process.hProcess, 30000);
   QueryPerformanceCounter(&end);
+  const bool shown = waited == 0 && HasVisibleWindow(process.dwProcessId);
   TerminateProcess(process.hProcess, 0);
   WaitForSingleObject(process.hProcess, 5000);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  if (waited != 0) return -1;
+  if (!shown) return -1;
   return 1000.0 * static_cast<double>(end.QuadPart - begin.QuadPart) /
          static_cast<double>(frequency.QuadPart);
 }
@@ -55,7 +75,7 @@ int wmain(int argc, wchar_t** argv) {
     const double a = MeasureOnce(argv[2]);
     const double b = MeasureOnce(argv[3]);
     if (a < 0 || b < 0) {
-      std::fwprintf(stderr, L"round %d: a program did not start or never went idle\n", round);
+      std::fwprintf(stderr, L"round %d: a program did not start, never went idle or showed no window\n", round);
       return 1;
     }
     installer.push_back(a);
