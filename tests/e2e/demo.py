@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""The demonstration run behind scripts/run.sh.
+
+Serves the demonstration setup program (velnor-demo-setup.exe, padded so the
+download lasts a while) from the loopback download server on 127.0.0.1:8443
+at a throttled rate, runs velnor-installer.exe under Wine in a throwaway
+prefix (the test CA trusted there only, a stand-in browser that only logs),
+on $DISPLAY when set or else on a private Xvfb, saves frames of the window
+and an animated GIF of the progress under --out, and prints what happened.
+
+  demo.py --source DIR --wine-run FILE --installer EXE --demo-setup EXE
+          --trust-ca EXE --prefix DIR --work DIR --out DIR
+          [--seconds S] [--size BYTES]
+"""
+
+import argparse
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e  # noqa: E402  (the end-to-end harness: server, prefix, display)
+
+
+def window_geometry(suite, name):
+    """(x, y, width, height) of the shown X window called name, or None."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name],
+                           env=suite.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                           timeout=10).stdout.split()
+    if not found:
+        return None
+    shell = subprocess.run(["xdotool", "getwindowgeometry", "--shell", found[0]], env=suite.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=10).stdout
+    values = dict(line.split("=", 1) for line in shell.decode().split() if "=" in line)
+    try:
+        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+    except (KeyError, ValueError):
+        return None
+
+
+def capture(suite, path, geometry=None):
+    """Saves the screen, or the part of it that geometry names, as path."""
+    command = ["import", "-display", suite.display, "-window", "root"]
+    if geometry:
+        x, y, width, height = geometry
+        command += ["-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage"]
+    subprocess.run(command + [path], env=suite.env, check=True, timeout=30,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    for name in ("source", "wine-run", "installer", "demo-setup", "trust-ca", "prefix", "work", "out"):
+        parser.add_argument("--" + name, required=True)
+    parser.add_argument("--seconds", type=float, default=12, help="how long the download should take")
+    parser.add_argument("--size", type=int, default=4 << 20, help="bytes served")
+    args = parser.parse_args()
+    # The harness's Suite wants these; the demonstration does not probe.
+    args.setup, args.probe = args.demo_setup, ""
+
+    suite = e2e.Suite(args)
+    os.makedirs(suite.work, exist_ok=True)
+    shutil.rmtree(args.out, ignore_errors=True)
+    os.makedirs(args.out)
+    run = e2e.Run(suite.workdir("run"))
+    server = None
+    frames = []
+    try:
+        suite.kill_wine()
+        suite.prepare_prefix()
+        if os.environ.get("DISPLAY"):
+            suite.display = os.environ["DISPLAY"]
+            suite.env["DISPLAY"] = suite.display
+            print("demo: using your display %s" % suite.display)
+        else:
+            suite.start_display()
+            print("demo: no DISPLAY; using a private Xvfb display %s" % suite.display)
+        suite.configure(version="win10", pv_machine="1.2.3.4")
+
+        payload = e2e.padded_payload(suite, args.demo_setup, args.size, "demo-setup-payload.exe")
+        rate = max(1024, int(args.size / args.seconds))
+        server = e2e.Server(suite, payload, rate=rate)
+        server.start(run.workdir)
+        print("demo: serving %d bytes at %d KB/s on https://localhost:%d" % (
+            args.size, rate // 1024, e2e.PORT))
+
+        with open(suite.browser_log, "w"):
+            pass
+        shutil.copy(args.installer, run.path("velnor-installer.exe"))
+        output = open(run.path("installer.out"), "w")
+        run.started = time.monotonic()
+        run.proc = subprocess.Popen([args.wine_run, run.path("velnor-installer.exe")], cwd=run.workdir,
+                                    env=suite.env, stdout=output, stderr=subprocess.STDOUT)
+        geometry = e2e.wait_until(
+            lambda: window_geometry(suite, "Velnor Installer") or (not run.running() and "gone"), 60)
+        if geometry in (None, "gone"):
+            print("demo: the installer's window did not appear")
+        else:
+            print("demo: window at %d,%d, %dx%d" % geometry)
+            capture(suite, os.path.join(args.out, "screen-start.png"))
+            # Frames until the window is hidden (download done) or the run ends.
+            deadline = time.monotonic() + args.seconds * 4 + 30
+            while run.running() and time.monotonic() < deadline:
+                if not window_geometry(suite, "Velnor Installer"):
+                    break
+                frame = os.path.join(args.out, "frame-%03d.png" % len(frames))
+                capture(suite, frame, geometry)
+                frames.append(frame)
+                time.sleep(0.5)
+            setup = e2e.wait_until(
+                lambda: window_geometry(suite, "velnor setup \\(demo\\)") or not run.running(), 20)
+            if setup and setup is not True:
+                time.sleep(0.5)
+                capture(suite, os.path.join(args.out, "setup-running.png"))
+        try:
+            run.code = run.proc.wait(120)
+        except subprocess.TimeoutExpired:
+            print("demo: the installer still ran after two minutes; ending it")
+            suite.kill_wine()
+            run.proc.wait(30)
+        run.elapsed = time.monotonic() - run.started
+        output.close()
+    except e2e.Failure as error:
+        print("demo: " + str(error))
+        return 1
+    finally:
+        if server:
+            run.requests = server.requests()
+            server.stop()
+        suite.kill_wine()
+        if suite.xvfb:
+            suite.xvfb.terminate()
+            suite.xvfb.wait(10)
+
+    if frames:
+        # Every frame, then the last one held a while.
+        subprocess.run(["convert", "-delay", "50", "-loop", "0"] + frames +
+                       ["-delay", "200", frames[-1], os.path.join(args.out, "progress.gif")],
+                       check=False, timeout=300)
+    print()
+    print("velnor-installer.exe exited with code %s after %.1f s" % (run.code, run.elapsed or 0))
+    print("requests the download server saw:")
+    for line, agent in run.requests or [("(none)", "")]:
+        print("  %s  %s" % (line, ("[User-Agent: %s]" % agent) if agent else ""))
+    left = os.path.exists(run.path(e2e.SAVE_NAME))
+    print("velnor-setup.exe: %s" % ("still in " + run.workdir if left else "not left behind"))
+    browser = suite.browser()
+    print("URLs handed to the browser: %s" % (", ".join(browser) if browser else "none"))
+    listing = suite.read_software_list()
+    print("software list %s:" % suite.software_list())
+    print(listing.decode("utf-8", errors="replace").replace("\r\n", "\n").rstrip() if listing else "  (none)")
+    shots = sorted(glob.glob(os.path.join(args.out, "*")))
+    print("pictures in %s: %d frames%s" % (args.out, len(frames), "".join(
+        "\n  " + os.path.basename(p) for p in shots if not os.path.basename(p).startswith("frame-"))))
+    return 0 if run.code == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

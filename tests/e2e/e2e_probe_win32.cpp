@@ -1,0 +1,176 @@
+// Looks at the installer from another process in the same Wine prefix, for
+// the end-to-end driver. Prints "key<TAB>value" lines in UTF-8 on stdout.
+//
+//   e2e_probe window
+//       window  none | visible <left> <top> <right> <bottom> | hidden ...
+//   e2e_probe box <ok|cancel|close|none> <timeout-ms> [<browser-log> <lines>]
+//       Waits (bounded) for the shown message box captioned "系统提示"; when a
+//       browser log is named, waits (bounded) until it has <lines> lines while
+//       the box is still up; prints what it saw, then answers the box.
+//       box      found | none (exit code 1)
+//       text     the box text, with \n and \\ escaped
+//       icon     error | other
+//       buttons  the buttons it shows, e.g. ok,cancel
+//       owner    main (the installer's window) | other
+//       window   the installer's window while the box is up: visible | hidden | none
+//       browser  the number of lines in the browser log while the box is up
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "common/text_win32.h"
+
+namespace {
+
+const wchar_t kCaption[] = L"系统提示";
+
+void Print(const char* key, const std::string& value) {
+  std::string line = std::string(key) + "\t" + value + "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::string Escape(const std::wstring& wide) {
+  std::string utf8, escaped;
+  Utf8FromWide(wide, utf8);
+  for (char c : utf8) {
+    if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (c == '\\') {
+      escaped += "\\\\";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+HWND MainWindow() { return FindWindowW(L"VelnorInstaller", L"Velnor Installer"); }
+
+std::string WindowState(HWND window) {
+  if (!window) return "none";
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %ld %ld %ld %ld",
+                IsWindowVisible(window) ? "visible" : "hidden", rect.left, rect.top, rect.right,
+                rect.bottom);
+  return text;
+}
+
+std::size_t CountLines(const std::wstring& path) {
+  std::size_t lines = 0;
+  if (FILE* in = _wfopen(path.c_str(), L"rb")) {
+    for (int c; (c = std::fgetc(in)) != EOF;)
+      if (c == '\n') ++lines;
+    std::fclose(in);
+  }
+  return lines;
+}
+
+struct BoxContents {
+  std::wstring text;
+  bool errorIcon = false;
+};
+
+BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
+  auto* contents = reinterpret_cast<BoxContents*>(param);
+  wchar_t className[32] = {};
+  GetClassNameW(child, className, 32);
+  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
+  if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    contents->errorIcon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) ==
+                          LoadIconW(nullptr, IDI_ERROR);
+    return TRUE;
+  }
+  wchar_t text[2048] = {};
+  GetWindowTextW(child, text, 2048);
+  if (text[0]) contents->text = text;
+  return TRUE;
+}
+
+int Box(const std::wstring& answer, DWORD timeoutMs, const std::wstring& browserLog,
+        std::size_t lines) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  HWND box = nullptr;
+  while (!box && GetTickCount64() < deadline) {
+    box = FindWindowW(L"#32770", kCaption);
+    if (!box || !IsWindowVisible(box)) {
+      box = nullptr;
+      Sleep(20);
+    }
+  }
+  if (!box) {
+    Print("box", "none");
+    return 1;
+  }
+  Print("box", "found");
+  // The box text is set once the dialog is laid out; give it a moment.
+  BoxContents contents;
+  for (int i = 0; i < 50 && contents.text.empty(); ++i) {
+    EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&contents));
+    if (contents.text.empty()) Sleep(20);
+  }
+  Print("text", Escape(contents.text));
+  Print("icon", contents.errorIcon ? "error" : "other");
+  std::string buttons;
+  const struct {
+    int id;
+    const char* name;
+  } kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"},
+                  {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
+                  {IDNO, "no"}};
+  for (const auto& button : kButtons) {
+    if (!IsWindowVisible(GetDlgItem(box, button.id))) continue;
+    if (!buttons.empty()) buttons += ",";
+    buttons += button.name;
+  }
+  Print("buttons", buttons);
+  HWND main = MainWindow();
+  Print("owner", main && GetWindow(box, GW_OWNER) == main ? "main" : "other");
+  const std::string state = WindowState(main);
+  Print("window", state.substr(0, state.find(' ')));
+  if (!browserLog.empty()) {
+    std::size_t seen = CountLines(browserLog);
+    while (seen < lines && GetTickCount64() < deadline) {
+      Sleep(20);
+      seen = CountLines(browserLog);
+    }
+    Print("browser", std::to_string(seen));
+  }
+  if (answer == L"close") {
+    PostMessageW(box, WM_CLOSE, 0, 0);
+  } else if (answer == L"ok" || answer == L"cancel") {
+    const int id = answer == L"ok" ? IDOK : IDCANCEL;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  if (command == L"window" && argc == 2) {
+    Print("window", WindowState(MainWindow()));
+    return 0;
+  }
+  if (command == L"box" && (argc == 4 || argc == 6)) {
+    const DWORD timeoutMs = static_cast<DWORD>(_wtoi(argv[3]));
+    const std::wstring browserLog = argc == 6 ? argv[4] : L"";
+    const std::size_t lines = argc == 6 ? static_cast<std::size_t>(_wtoi(argv[5])) : 0;
+    return Box(argv[2], timeoutMs, browserLog, lines);
+  }
+  std::fprintf(stderr,
+               "usage: e2e_probe window | box <ok|cancel|close|none> <timeout-ms> "
+               "[<browser-log> <lines>]\n");
+  return 2;
+}
