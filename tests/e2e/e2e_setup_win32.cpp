@@ -7,8 +7,9 @@
 // The log has one "key<TAB>value" line each for the command line, the number
 // of arguments, the current directory, its own path, and whether the
 // installer's window was visible when it started and when it ended.
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
