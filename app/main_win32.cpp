@@ -1,8 +1,215 @@
-#include <windows.h>
+// Process entry, the main window and its message loop, and the window's
+// resources: GDI+, the background bitmap and the two progress-bar pictures.
+#include "app/window_win32.h"
 
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "app/layout.h"
+#include "install/download_channel.h"
+#include "install/failure_prompt.h"
+#include "install/install_worker.h"
 #include "softwarelist/record_product.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+namespace {
+
+const wchar_t kClassName[] = L"VelnorInstaller";
+const wchar_t kWindowTitle[] = L"Velnor Installer";
+constexpr int kWindowWidth = 560;
+constexpr int kWindowHeight = 310;
+constexpr int kIconId = 101;
+constexpr int kBackgroundId = 102;
+constexpr int kTrackId = 201;
+constexpr int kFillId = 202;
+
+// Posted to the window when the worker thread could not be started: the
+// install cannot go on, so the user gets the download-failed prompt (the
+// download page in the browser and the hint to install by hand) once the
+// window is on screen, instead of a bar that stays at 0 % for ever.
+constexpr UINT kWorkerNotStarted = WM_APP + 1;
+
+// The loader must find delay-loaded DLLs (WinHTTP, GDI+) in System32 only,
+// never beside the program. SetDefaultDllDirectories is missing on a
+// Windows 7 without its security update; then at least the current
+// directory leaves the search.
+void LimitDllSearch() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+                                 GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                           : nullptr;
+  if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+}
+
+// The URL is ASCII: each byte becomes the same UTF-16 unit.
+std::wstring WideFromAscii(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+// Starts the install on its own thread, detached: nothing ever waits for it.
+bool StartWorker(HWND window) {
+  try {
+    std::thread worker(InstallWorker, static_cast<WindowHandle>(window));
+    worker.detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+void OnCreate(HWND window) {
+  WindowResources& res = SharedWindowResources();
+
+  Gdiplus::GdiplusStartupInput input;  // version 1, no callback, no suppression
+  if (Gdiplus::GdiplusStartup(&res.gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
+    res.gdiplusToken = 0;
+  }
+
+  res.backgroundBitmap = static_cast<HBITMAP>(LoadImageW(
+      res.instance, MAKEINTRESOURCEW(kBackgroundId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  if (res.backgroundBitmap == nullptr) {
+    MessageBoxW(window, L"背景图加载失败！", L"错误", MB_ICONERROR);
+  }
+
+  res.trackImage = LoadPngResource(kTrackId, L"PNG");
+  res.fillImage = LoadPngResource(kFillId, L"PNG");
+
+  if (!StartWorker(window)) PostMessageW(window, kWorkerNotStarted, 0, 0);
+
   RecordProduct();
+}
+
+void OnDestroy() {
+  WindowResources& res = SharedWindowResources();
+  if (res.backgroundBitmap != nullptr) {
+    DeleteObject(res.backgroundBitmap);
+    res.backgroundBitmap = nullptr;
+  }
+  // The pictures go before GDI+ does.
+  res.trackImage.reset();
+  res.fillImage.reset();
+  if (res.gdiplusToken != 0) {
+    Gdiplus::GdiplusShutdown(res.gdiplusToken);
+    res.gdiplusToken = 0;
+  }
+  PostQuitMessage(0);
+}
+
+void OnLeftButtonUp(HWND window, LPARAM lParam) {
+  const auto x = static_cast<std::uint32_t>(LOWORD(lParam));
+  const auto y = static_cast<std::uint32_t>(HIWORD(lParam));
+  RECT client{};
+  GetClientRect(window, &client);
+  if (IsCloseBoxHit(client.right, x, y)) PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+// A global memory block that is freed unless a stream has taken it over.
+struct GlobalBlock {
+  HGLOBAL handle = nullptr;
+  ~GlobalBlock() {
+    if (handle != nullptr) GlobalFree(handle);
+  }
+};
+
+}  // namespace
+
+WindowResources& SharedWindowResources() {
+  static WindowResources resources;
+  return resources;
+}
+
+std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(int id, const wchar_t* type) {
+  // GdipAlloc yields nothing while GDI+ is not running.
+  if (SharedWindowResources().gdiplusToken == 0) return nullptr;
+
+  HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(id), type);
+  if (info == nullptr) return nullptr;
+  HGLOBAL loaded = LoadResource(nullptr, info);
+  if (loaded == nullptr) return nullptr;
+  const DWORD size = SizeofResource(nullptr, info);
+  const void* bytes = LockResource(loaded);
+  if (bytes == nullptr || size == 0) return nullptr;
+
+  GlobalBlock block;
+  block.handle = GlobalAlloc(GMEM_MOVEABLE, size);
+  if (block.handle == nullptr) return nullptr;
+  void* copy = GlobalLock(block.handle);
+  if (copy == nullptr) return nullptr;
+  CopyMemory(copy, bytes, size);
+
+  IStream* stream = nullptr;
+  if (CreateStreamOnHGlobal(block.handle, TRUE, &stream) != S_OK || stream == nullptr) {
+    GlobalUnlock(block.handle);
+    return nullptr;
+  }
+  block.handle = nullptr;  // the stream frees it when released
+
+  std::unique_ptr<Gdiplus::Bitmap> bitmap(new Gdiplus::Bitmap(stream));
+  stream->Release();
+  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  return bitmap;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnCreate(window);
+      return 0;
+    case WM_DESTROY:
+      OnDestroy();
+      return 0;
+    case WM_PAINT:
+      PaintFrame(window);
+      return 0;
+    case WM_LBUTTONUP:
+      OnLeftButtonUp(window, lParam);
+      return 0;
+    case kWorkerNotStarted:
+      ShowFailurePrompt(window, kDownloadFailedMessage,
+                        WideFromAscii(DownloadChannelUrl(ChooseDownloadChannel())));
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  LimitDllSearch();
+  SharedWindowResources().instance = instance;
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = 0;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = nullptr;
+  windowClass.lpszClassName = kClassName;
+  RegisterClassExW(&windowClass);
+
+  HWND window = CreateWindowExW(0, kClassName, kWindowTitle, WS_POPUP, CW_USEDEFAULT,
+                                CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
+                                instance, nullptr);
+  // Without a window no WM_QUIT would ever arrive: leave instead of waiting.
+  // (A failed registration shows up here too.)
+  if (window == nullptr) return 0;
+
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  const WindowOrigin origin =
+      CentredWindowOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                          frame.right - frame.left, frame.bottom - frame.top);
+  SetWindowPos(window, nullptr, origin.x, origin.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ShowWindow(window, showCommand);
+  UpdateWindow(window);
+
+  MSG message{};
+  // -1 (an invalid call) ends the loop too rather than spinning on it.
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
   return 0;
 }

@@ -1,0 +1,174 @@
+// Painting of the main window: one whole frame into an off-screen bitmap,
+// shown with a single BitBlt.
+#include "app/window_win32.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "app/layout.h"
+#include "app/progress.h"
+
+namespace {
+
+const char kProductNameUtf8[] = "velnor 视频格式转换器";
+const wchar_t kFallbackName[] = L"Velnor Installer";
+const wchar_t kCloseGlyph[] = L"\u00D7";
+const COLORREF kTextColour = RGB(255, 255, 255);
+const COLORREF kTrackFallbackColour = RGB(204, 220, 230);
+
+RECT ToRect(const PixelRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+
+// One text of the frame in its own font, created and deleted here.
+void DrawFrameText(HDC dc, const std::wstring& text, const PixelRect& where, int height,
+                   int weight, UINT format) {
+  HFONT font = CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                           FF_SWISS | DEFAULT_PITCH, L"Microsoft YaHei");
+  HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+  SetTextColor(dc, kTextColour);
+  RECT rect = ToRect(where);
+  DrawTextW(dc, text.c_str(), -1, &rect, format);
+  if (font != nullptr) {
+    SelectObject(dc, previous);
+    DeleteObject(font);
+  }
+}
+
+void DrawBackground(HDC buffer, const PAINTSTRUCT& paint, int w, int h) {
+  HBITMAP background = SharedWindowResources().backgroundBitmap;
+  if (background == nullptr) {
+    FillRect(buffer, &paint.rcPaint, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+    return;
+  }
+  HDC source = CreateCompatibleDC(paint.hdc);
+  if (source == nullptr) return;
+  HGDIOBJ previous = SelectObject(source, background);
+  BITMAP info{};
+  GetObjectW(background, sizeof info, &info);
+  StretchBlt(buffer, 0, 0, w, h, source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+  SelectObject(source, previous);
+  DeleteDC(source);
+}
+
+void DrawTrackFallback(HDC buffer, const BarRect& bar) {
+  HPEN pen = CreatePen(PS_NULL, 0, 0);
+  HBRUSH brush = CreateSolidBrush(kTrackFallbackColour);
+  HGDIOBJ previousPen = SelectObject(buffer, pen);
+  HGDIOBJ previousBrush = SelectObject(buffer, brush);
+  RoundRect(buffer, bar.x, bar.y, bar.Right(), bar.y + bar.height, bar.height, bar.height);
+  SelectObject(buffer, previousBrush);
+  SelectObject(buffer, previousPen);
+  DeleteObject(brush);
+  DeleteObject(pen);
+}
+
+void DrawBar(HDC buffer, const BarRect& bar, double fraction) {
+  WindowResources& res = SharedWindowResources();
+  Gdiplus::Graphics graphics(buffer);
+  graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
+  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+  graphics.SetCompositingQuality(Gdiplus::CompositingQualityHighQuality);
+
+  if (res.trackImage) {
+    graphics.DrawImage(res.trackImage.get(), bar.x, bar.y, bar.width, bar.height);
+  } else {
+    DrawTrackFallback(buffer, bar);
+  }
+
+  const int fillW = FillWidth(bar, fraction);
+  if (fillW <= 0) return;
+  const FillOutline outline = FillShape(bar, fillW);
+  Gdiplus::GraphicsPath path(Gdiplus::FillModeAlternate);
+  if (outline.isEllipse) {
+    path.AddEllipse(outline.x, outline.y, outline.width, outline.height);
+  } else {
+    for (const PathArc& arc : outline.arcs) {
+      path.AddArc(arc.x, arc.y, arc.width, arc.height, arc.startAngle, arc.sweepAngle);
+    }
+    path.CloseFigure();
+  }
+
+  Gdiplus::Region savedClip;
+  graphics.GetClip(&savedClip);
+  graphics.SetClip(&path, Gdiplus::CombineModeIntersect);
+  if (res.fillImage) {
+    // The whole picture squeezed into the filled width, not cut.
+    graphics.DrawImage(res.fillImage.get(), bar.x, bar.y, fillW, bar.height);
+  } else {
+    const Gdiplus::Rect area(bar.x, bar.y, std::max(fillW, bar.height), bar.height);
+    Gdiplus::LinearGradientBrush brush(area, Gdiplus::Color(0xFF5EA0CE),
+                                       Gdiplus::Color(0xFFD1E1E9),
+                                       Gdiplus::LinearGradientModeHorizontal);
+    brush.SetWrapMode(Gdiplus::WrapModeTile);
+    graphics.FillPath(&brush, &path);
+  }
+  graphics.SetClip(&savedClip, Gdiplus::CombineModeReplace);
+}
+
+}  // namespace
+
+std::wstring Utf8ToWide(const std::string& bytes) {
+  if (bytes.empty()) return std::wstring();
+  const char* text = bytes.c_str();  // taken up to its first NUL
+  for (UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
+    const int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (n < 1) continue;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    if (MultiByteToWideChar(codePage, 0, text, -1, &wide[0], n) != n) continue;
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
+  }
+  return std::wstring();
+}
+
+void PaintFrame(HWND window) {
+  PAINTSTRUCT paint{};
+  HDC target = BeginPaint(window, &paint);
+  if (target == nullptr) return;
+  RECT clientRect{};
+  GetClientRect(window, &clientRect);
+  const PixelRect client{clientRect.left, clientRect.top, clientRect.right, clientRect.bottom};
+  const int w = client.right - client.left;
+  const int h = client.bottom - client.top;
+
+  HDC buffer = CreateCompatibleDC(target);
+  HBITMAP frame = buffer ? CreateCompatibleBitmap(target, w, h) : nullptr;
+  if (frame == nullptr) {
+    if (buffer != nullptr) DeleteDC(buffer);
+    EndPaint(window, &paint);
+    return;
+  }
+  HGDIOBJ previousFrame = SelectObject(buffer, frame);
+
+  DrawBackground(buffer, paint, w, h);
+  SetBkMode(buffer, TRANSPARENT);
+
+  std::wstring name = Utf8ToWide(kProductNameUtf8);
+  if (name.empty()) name = kFallbackName;
+  DrawFrameText(buffer, name, ProductNameRect(client), 20, 600, DT_SINGLELINE | DT_VCENTER);
+  DrawFrameText(buffer, kCloseGlyph, CloseGlyphRect(client), 30, 700,
+                DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+
+  const ProgressState& progress = SharedProgressState();
+  const double fraction = ProgressFraction(progress.received.load(std::memory_order_relaxed),
+                                           progress.total.load(std::memory_order_relaxed));
+  std::optional<ImageSize> trackSize;
+  if (const auto& track = SharedWindowResources().trackImage) {
+    trackSize = ImageSize{static_cast<int>(track->GetWidth()), static_cast<int>(track->GetHeight())};
+  }
+  const BarRect bar = BarLayout(client, trackSize);
+  DrawBar(buffer, bar, fraction);
+
+  DrawFrameText(buffer, FormatPercentText(fraction), PercentTextRect(bar), 14, 400,
+                DT_SINGLELINE | DT_BOTTOM);
+  DrawFrameText(buffer,
+                FormatSpeedText(progress.bytesPerSecond.load(std::memory_order_relaxed)),
+                SpeedTextRect(bar), 14, 400, DT_SINGLELINE | DT_BOTTOM | DT_RIGHT);
+
+  BitBlt(target, 0, 0, w, h, buffer, 0, 0, SRCCOPY);
+
+  SelectObject(buffer, previousFrame);
+  DeleteObject(frame);
+  DeleteDC(buffer);
+  EndPaint(window, &paint);
+}
