@@ -18,7 +18,8 @@ Paths (n is a byte count; bodies are bytes i % 251 for i = 0..n-1):
   /status/code         that status, empty body
   /redirect/code?to=U  that status with Location U (U may name another port)
   /chain/k?base=B      302 to B/chain/k-1 ... and /chain/0 serves /file/16
-  /longlocation/n      302 whose Location is n characters long (https://localhost/aaa...)
+  /longlocation/n      302 whose Location is n characters long (https://localhost/aaa...);
+                       with ?base=B it is B/file/16?aaa..., so it names a live server
   /closeearly/n        Content-Length n, sends n // 2 bytes, closes
   /stall/n?seconds=s   Content-Length n, sends n // 2 bytes, waits s seconds
   /throttle/n?rate=r   Content-Length n, sent at about r bytes per second
@@ -37,10 +38,23 @@ import urllib.parse
 LOG_LOCK = threading.Lock()
 
 
+PATTERN = bytes(i % 251 for i in range(251))
+# About 1 MB of the pattern, a whole number of periods, so pieces of it line up.
+BLOCK = PATTERN * 4177
+
+
 def body(n):
-    pattern = bytes(i % 251 for i in range(251))
     whole, rest = divmod(n, 251)
-    return pattern * whole + pattern[:rest]
+    return PATTERN * whole + PATTERN[:rest]
+
+
+def pieces(n):
+    """body(n) in pieces of at most len(BLOCK) bytes, so big bodies are never
+    held in memory whole."""
+    while n > 0:
+        piece = BLOCK[:min(n, len(BLOCK))]
+        n -= len(piece)
+        yield piece
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -49,6 +63,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+    def handle(self):
+        try:
+            # A bounded handshake in this request's own thread (see main).
+            self.request.settimeout(10)
+            self.request.do_handshake()
+            self.request.settimeout(None)
+            super().handle()
+        except OSError:
+            # Clients that reject the certificate or hang up mid-body are
+            # what the tests make; they are not server errors.
+            pass
 
     def record(self):
         if self.log_path:
@@ -74,9 +100,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             number = 0
 
         if kind == "file":
-            data = body(number)
-            self.head(200, [("Content-Length", str(len(data)))])
-            self.wfile.write(data)
+            self.head(200, [("Content-Length", str(max(0, number)))])
+            for piece in pieces(number):
+                self.wfile.write(piece)
         elif kind == "chunked":
             self.head(200, [("Transfer-Encoding", "chunked")])
             data = body(number)
@@ -100,7 +126,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 target = "%s/chain/%d?base=%s" % (base, number - 1, urllib.parse.quote(base, safe=""))
                 self.head(302, [("Location", target), ("Content-Length", "0")])
         elif kind == "longlocation":
-            target = "https://localhost/" + "a" * max(0, number - 18)
+            base = query.get("base", [None])[0]
+            start = base + "/file/16?" if base else "https://localhost/"
+            target = start + "a" * max(0, number - len(start))
             self.head(302, [("Location", target), ("Content-Length", "0")])
         elif kind in ("closeearly", "stall"):
             data = body(number)
@@ -144,7 +172,11 @@ def main():
     for _ in range(args.ports):
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         server.daemon_threads = True
-        server.socket = context.wrap_socket(server.socket, server_side=True)
+        # The handshake happens on the first read, in the request's own
+        # thread: a client that rejects the certificate or never finishes the
+        # handshake then holds up no other client.
+        server.socket = context.wrap_socket(server.socket, server_side=True,
+                                            do_handshake_on_connect=False)
         servers.append(server)
         threading.Thread(target=server.serve_forever, daemon=True).start()
 
