@@ -104,6 +104,8 @@ class Session:
         if progress is not None:
             env["VELNOR_TEST_PROGRESS"] = progress
         exe = os.path.join(self.bin_dir, program + ".exe")
+        if not os.path.exists(exe):
+            raise RuntimeError("no test build " + exe)
         return subprocess.Popen(["timeout", "90", self.wine_run, exe], env=env, cwd=self.work,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -370,6 +372,31 @@ def test_failed_download(s):
     check(exit_code(process) == 0, "failed download: closed by the close box; exit code 0")
 
 
+def test_worker_not_started(s):
+    open(s.browser_log, "w").close()
+    process = s.launch("app_thread_refused")
+    found = s.wait_for(TITLE)
+    check(len(found) == 1, "worker not started: the window opens")
+    boxes = s.wait_for("^系统提示$", 30)
+    check(len(boxes) == 1, "worker not started: the download-failed prompt opens")
+    if found:
+        check(all(span is None for span in bar_rows(s.settled_frame())),
+              "worker not started: no download ran (no fill)")
+    with open(s.browser_log) as f:
+        urls = f.read().split()
+    check(len(urls) == 1 and "/velnor-video/" in urls[0],
+          "worker not started: the download page was handed to the browser: %s" % urls)
+    if boxes:
+        s.answer(boxes[0], "Escape")
+    deadline = time.time() + 10
+    while s.windows("^系统提示$") and time.time() < deadline:
+        time.sleep(0.2)
+    check(len(s.windows(TITLE)) == 1 and not s.windows("^系统提示$"),
+          "worker not started: after the prompt the window stays open")
+    s.click(552, 40)
+    check(exit_code(process) == 0, "worker not started: closed by the close box; exit code 0")
+
+
 def main():
     if len(sys.argv) not in (4, 6):
         print(__doc__, file=sys.stderr)
@@ -389,7 +416,8 @@ def main():
             s.click(552, 40)
             return 0 if exit_code(process) == 0 else 1
         for test in (test_half_window_and_close_box, test_progress_frames,
-                     test_without_background, test_without_bar_pictures, test_failed_download):
+                     test_without_background, test_without_bar_pictures, test_failed_download,
+                     test_worker_not_started):
             test(s)
             s.mouse(200, 600)  # below the window, out of the way of the next one
     finally:
