@@ -157,14 +157,15 @@ class Session:
         return [[tuple(body[(y * w + x) * 3:(y * w + x) * 3 + 3]) for x in range(w)]
                 for y in range(h)]
 
-    def settled_frame(self, seconds=15):
-        """A frame once two captures half a second apart agree."""
+    def settled_frame(self, ready=lambda frame: True, seconds=15):
+        """A frame once two captures half a second apart agree and `ready`
+        accepts it (the worker's report may be painted a little later)."""
         previous = self.capture()
         deadline = time.time() + seconds
         while time.time() < deadline:
             time.sleep(0.5)
             frame = self.capture()
-            if frame == previous:
+            if frame == previous and ready(frame):
                 return frame
             previous = frame
         return previous
@@ -211,6 +212,10 @@ def fill_span(frame, y, is_filled=is_fill):
     return (min(xs), max(xs)) if xs else None
 
 
+def has_fill(frame):
+    return fill_span(frame, BAR_MID_Y) is not None
+
+
 def near(p, colour, tolerance):
     return all(abs(a - b) <= tolerance for a, b in zip(p, colour))
 
@@ -251,7 +256,7 @@ def test_half_window_and_close_box(s):
     check(s.geometry(found[0]) == (ORIGIN[0], ORIGIN[1], WIDTH, HEIGHT),
           "the window is 560 x 310 at (680, 385): %s" % (s.geometry(found[0]),))
 
-    frame = s.settled_frame()
+    frame = s.settled_frame(has_fill)
     span = fill_span(frame, BAR_MID_Y)
     check(span is not None and span[0] <= BAR_LEFT + 2 and 276 <= span[1] <= 283,
           "50 %%: the fill runs from the bar's left end to about x 280: %s" % (span,))
@@ -277,7 +282,8 @@ def test_progress_frames(s):
                             ("received > total", "5000 1000 100000")]:
         process = s.launch("app_shown_progress", progress)
         if check(bool(s.wait_for(TITLE)), "%s: the window opens" % label):
-            frames[label] = s.settled_frame()
+            frames[label] = s.settled_frame(
+                has_fill if progress[0] != "0" else (lambda f: True))
         s.click(552, 40)
         check(exit_code(process) == 0, "%s: closed by the close box; exit code 0" % label)
 
@@ -309,7 +315,7 @@ def test_without_background(s):
     time.sleep(1.0)
     check(not s.windows("^错误$"), "no second error box follows")
     if found:
-        frame = s.settled_frame()
+        frame = s.settled_frame(has_fill)
         middle = {frame[y][x] for y in range(50, 240) for x in range(0, WIDTH)}
         check(len(middle) == 1, "the background is one plain colour: %d colours" % len(middle))
         span = fill_span(frame, BAR_MID_Y)
@@ -322,9 +328,9 @@ def test_without_background(s):
 def test_without_bar_pictures(s):
     process = s.launch("app_shown_progress_no_bar_pictures", "500 1000 1048576")
     if check(bool(s.wait_for(TITLE)), "without the bar pictures the window opens"):
-        frame = s.settled_frame()
         track = (204, 220, 230)
         mid = FALLBACK_TOP + 6
+        frame = s.settled_frame(lambda f: f[mid][FALLBACK_LEFT + 6] != track)
         check(frame[mid][450] == track and frame[FALLBACK_TOP + 1][450] == track
               and frame[FALLBACK_TOP + 10][450] == track,
               "the GDI track (204, 220, 230) is 12 high: %s" % (frame[mid][450],))
@@ -353,7 +359,7 @@ def test_failed_download(s):
     boxes = s.wait_for("^系统提示$", 30)
     check(len(boxes) == 1, "failed download: the failure prompt opens")
     if found:
-        frame = s.settled_frame()
+        frame = s.settled_frame(lambda f: (fill_span(f, BAR_MID_Y) or (0, 0))[1] > 390)
         span = fill_span(frame, BAR_MID_Y)
         check(span is not None and 396 <= span[1] <= 403,
               "the last report (75 %%) stays on screen: %s" % (span,))
@@ -411,7 +417,7 @@ def main():
             if not s.wait_for(TITLE):
                 print("the window did not open", file=sys.stderr)
                 return 1
-            s.settled_frame()
+            s.settled_frame(has_fill)
             s.save_window(sys.argv[5])
             s.click(552, 40)
             return 0 if exit_code(process) == 0 else 1
