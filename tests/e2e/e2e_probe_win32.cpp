@@ -3,13 +3,22 @@
 //
 //   e2e_probe window
 //       window  none | visible <left> <top> <right> <bottom> | hidden ...
+//   e2e_probe watch <timeout-ms>
+//       Waits for the installer's window, prints "watch ready", then waits
+//       until the window no longer exists and prints when, in wall-clock
+//       seconds since 1970 (Wine keeps a process's X windows on the screen
+//       until the process has wound down, about 2 s later).
+//       watch   ready | none;  gone  <seconds> | no
+//   e2e_probe close
+//       Posts WM_CLOSE to the installer's window, as its close box does.
+//       close   posted | none
 //   e2e_probe box <ok|cancel|close|none> <timeout-ms> [<browser-log> <lines>]
 //       Waits (bounded) for the shown message box captioned "系统提示"; when a
 //       browser log is named, waits (bounded) until it has <lines> lines while
 //       the box is still up; prints what it saw, then answers the box.
 //       box      found | none (exit code 1)
 //       text     the box text, with \n and \\ escaped
-//       icon     error | other
+//       icon     present | none
 //       buttons  the buttons it shows, e.g. ok,cancel
 //       owner    main (the installer's window) | other
 //       window   the installer's window while the box is up: visible | hidden | none
@@ -76,7 +85,7 @@ std::size_t CountLines(const std::wstring& path) {
 
 struct BoxContents {
   std::wstring text;
-  bool errorIcon = false;
+  bool icon = false;
 };
 
 BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
@@ -85,12 +94,18 @@ BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
   GetClassNameW(child, className, 32);
   if (lstrcmpiW(className, L"Static") != 0) return TRUE;
   if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-    contents->errorIcon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) ==
-                          LoadIconW(nullptr, IDI_ERROR);
+    // Which icon it is cannot be told from another process (icon handles
+    // are the loading process's own); the install tests check that in-process.
+    DWORD_PTR icon = 0;
+    SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+    contents->icon = icon != 0;
     return TRUE;
   }
+  // Bounded: the box's thread answers while its modal loop runs.
   wchar_t text[2048] = {};
-  GetWindowTextW(child, text, 2048);
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(child, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      2000, &copied);
   if (text[0]) contents->text = text;
   return TRUE;
 }
@@ -118,7 +133,7 @@ int Box(const std::wstring& answer, DWORD timeoutMs, const std::wstring& browser
     if (contents.text.empty()) Sleep(20);
   }
   Print("text", Escape(contents.text));
-  Print("icon", contents.errorIcon ? "error" : "other");
+  Print("icon", contents.icon ? "present" : "none");
   std::string buttons;
   const struct {
     int id;
@@ -154,6 +169,34 @@ int Box(const std::wstring& answer, DWORD timeoutMs, const std::wstring& browser
   return 0;
 }
 
+// Wall-clock seconds since 1970, comparable with the driver's own clock.
+double UnixTime() {
+  FILETIME now = {};
+  GetSystemTimePreciseAsFileTime(&now);
+  const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
+}
+
+int Watch(DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  HWND main = nullptr;
+  while (!(main = MainWindow()) && GetTickCount64() < deadline) Sleep(20);
+  if (!main) {
+    Print("watch", "none");
+    return 1;
+  }
+  Print("watch", "ready");
+  while (IsWindow(main) && GetTickCount64() < deadline) Sleep(5);
+  if (IsWindow(main)) {
+    Print("gone", "no");
+    return 1;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", UnixTime());
+  Print("gone", text);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -163,6 +206,14 @@ int wmain(int argc, wchar_t** argv) {
     Print("window", WindowState(MainWindow()));
     return 0;
   }
+  if (command == L"watch" && argc == 3) {
+    return Watch(static_cast<DWORD>(_wtoi(argv[2])));
+  }
+  if (command == L"close" && argc == 2) {
+    HWND main = MainWindow();
+    Print("close", main && PostMessageW(main, WM_CLOSE, 0, 0) ? "posted" : "none");
+    return 0;
+  }
   if (command == L"box" && (argc == 4 || argc == 6)) {
     const DWORD timeoutMs = static_cast<DWORD>(_wtoi(argv[3]));
     const std::wstring browserLog = argc == 6 ? argv[4] : L"";
@@ -170,7 +221,8 @@ int wmain(int argc, wchar_t** argv) {
     return Box(argv[2], timeoutMs, browserLog, lines);
   }
   std::fprintf(stderr,
-               "usage: e2e_probe window | box <ok|cancel|close|none> <timeout-ms> "
+               "usage: e2e_probe window | watch <timeout-ms> | close | box <ok|cancel|close|none> "
+               "<timeout-ms> "
                "[<browser-log> <lines>]\n");
   return 2;
 }

@@ -9,7 +9,7 @@ Usage:
   installer_server.py --cert C --key K [--port 8443] --payload FILE
                       [--mode serve|404|cut] [--rate BYTES_PER_S]
                       [--delay SECONDS] [--log FILE] [--events FILE]
-                      [--ready FILE] [--timeout SECONDS]
+                      [--ready FILE] [--timeout SECONDS] [--wait-port SECONDS]
 
 /velnor-video/win7 and /velnor-video/release answer by --mode:
   serve  200 with Content-Length and the payload, after --delay seconds
@@ -21,8 +21,9 @@ Usage:
 Any other path is 404. Every request line and User-Agent goes to --log (one
 line each, as in the shared server); --events gets JSON lines with a wall
 clock time for "request", "body-start" and "body-end". --ready is written
-(complete, then renamed) once the port is bound. A port that is taken ends the
-server at once with exit code 3 and a message saying so.
+(complete, then renamed) once the port is bound. A port that is still taken after
+--wait-port seconds (default 0) ends the server with exit code 3 and a message
+saying so.
 """
 
 import argparse
@@ -108,6 +109,7 @@ def main():
     parser.add_argument("--events")
     parser.add_argument("--ready")
     parser.add_argument("--timeout", type=float, default=300)
+    parser.add_argument("--wait-port", type=float, default=0)
     args = parser.parse_args()
 
     with open(args.payload, "rb") as payload:
@@ -120,14 +122,24 @@ def main():
 
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(args.cert, args.key)
-    try:
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), InstallerHandler)
-    except OSError as error:
-        sys.stderr.write("installer_server: cannot listen on 127.0.0.1:%d (%s); "
-                         "is another run or program using that port?\n" % (args.port, error))
-        return 3
+    # The port is fixed, so runs from other build folders take turns: wait a
+    # bounded time for it, then give up saying why.
+    deadline = time.monotonic() + args.wait_port
+    while True:
+        try:
+            server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), InstallerHandler)
+            break
+        except OSError as error:
+            if time.monotonic() >= deadline:
+                sys.stderr.write("installer_server: cannot listen on 127.0.0.1:%d (%s) after "
+                                 "waiting %.0f s; is another run or program using that port?\n"
+                                 % (args.port, error, args.wait_port))
+                return 3
+            time.sleep(0.25)
     server.daemon_threads = True
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    # As in the shared server: the handshake runs in the request's own thread.
+    server.socket = context.wrap_socket(server.socket, server_side=True,
+                                        do_handshake_on_connect=False)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     if args.ready:
         with open(args.ready + ".tmp", "w", encoding="ascii") as ready:
