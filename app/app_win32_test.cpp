@@ -16,7 +16,10 @@ TEST(Utf8ToWide, ConvertsTheProductNameAndStopsAtTheFirstNul) {
   EXPECT_EQ(Utf8ToWide(std::string("\0x", 2)), L"");
   // Bytes that are not UTF-8 are replaced, not dropped: the name never
   // turns into the ASCII fallback for a stray byte.
-  EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFD" L"b");
+  EXPECT_EQ(Utf8ToWide("a\xFF"
+                       "b"),
+            L"a\uFFFD"
+            L"b");
 }
 
 class Pictures : public ::testing::Test {
@@ -55,9 +58,9 @@ TEST_F(Pictures, TrackAndFillDecodeToTheirSizeAndColour) {
 
 TEST_F(Pictures, MissingWrongTypeAndUndecodableResourcesGiveNothing) {
   EXPECT_EQ(LoadPngResource(999, L"PNG"), nullptr);
-  EXPECT_EQ(LoadPngResource(102, L"PNG"), nullptr);   // the bitmap, not a PNG resource
+  EXPECT_EQ(LoadPngResource(102, L"PNG"), nullptr);  // the bitmap, not a PNG resource
   EXPECT_EQ(LoadPngResource(201, L"JPEG"), nullptr);
-  EXPECT_EQ(LoadPngResource(203, L"PNG"), nullptr);   // text, not a picture
+  EXPECT_EQ(LoadPngResource(203, L"PNG"), nullptr);  // text, not a picture
 }
 
 }  // namespace

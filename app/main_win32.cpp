@@ -189,9 +189,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   windowClass.lpszClassName = kClassName;
   RegisterClassExW(&windowClass);
 
-  HWND window = CreateWindowExW(0, kClassName, kWindowTitle, WS_POPUP, CW_USEDEFAULT,
-                                CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
-                                instance, nullptr);
+  HWND window = CreateWindowExW(0, kClassName, kWindowTitle, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                                kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   // Without a window no WM_QUIT would ever arrive: leave instead of waiting.
   // (A failed registration shows up here too.)
   if (window == nullptr) return 0;

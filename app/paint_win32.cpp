@@ -3,7 +3,9 @@
 #include "app/window_win32.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "app/layout.h"
 #include "app/progress.h"
@@ -18,20 +20,44 @@ const COLORREF kTrackFallbackColour = RGB(204, 220, 230);
 
 RECT ToRect(const PixelRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
+// Owners of a frame's GDI objects and memory contexts.
+struct GdiObjectDeleter {
+  void operator()(void* object) const { DeleteObject(static_cast<HGDIOBJ>(object)); }
+};
+using GdiObject = std::unique_ptr<void, GdiObjectDeleter>;
+struct MemoryDcDeleter {
+  void operator()(HDC dc) const { DeleteDC(dc); }
+};
+using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
+
+// An object selected into a context for the holder's lifetime; the previous
+// selection comes back when it ends. Declared after the object's owner, so the
+// object is deselected before it is deleted.
+class Selection {
+ public:
+  Selection(HDC dc, HGDIOBJ object)
+      : dc_(dc), previous_(object ? SelectObject(dc, object) : nullptr) {}
+  ~Selection() {
+    if (previous_ != nullptr) SelectObject(dc_, previous_);
+  }
+  Selection(const Selection&) = delete;
+  Selection& operator=(const Selection&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
 // One text of the frame in its own font, created and deleted here.
-void DrawFrameText(HDC dc, const std::wstring& text, const PixelRect& where, int height,
-                   int weight, UINT format) {
-  HFONT font = CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                           FF_SWISS | DEFAULT_PITCH, L"Microsoft YaHei");
-  HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+void DrawFrameText(HDC dc, const std::wstring& text, const PixelRect& where, int height, int weight,
+                   UINT format) {
+  GdiObject font(CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                             FF_SWISS | DEFAULT_PITCH, L"Microsoft YaHei"));
+  Selection selected(dc, font.get());
   SetTextColor(dc, kTextColour);
   RECT rect = ToRect(where);
   DrawTextW(dc, text.c_str(), -1, &rect, format);
-  if (font != nullptr) {
-    SelectObject(dc, previous);
-    DeleteObject(font);
-  }
 }
 
 void DrawBackground(HDC buffer, const PAINTSTRUCT& paint, int w, int h) {
@@ -40,26 +66,20 @@ void DrawBackground(HDC buffer, const PAINTSTRUCT& paint, int w, int h) {
     FillRect(buffer, &paint.rcPaint, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
     return;
   }
-  HDC source = CreateCompatibleDC(paint.hdc);
-  if (source == nullptr) return;
-  HGDIOBJ previous = SelectObject(source, background);
+  MemoryDc source(CreateCompatibleDC(paint.hdc));
+  if (!source) return;
+  Selection selected(source.get(), background);
   BITMAP info{};
   GetObjectW(background, sizeof info, &info);
-  StretchBlt(buffer, 0, 0, w, h, source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
-  SelectObject(source, previous);
-  DeleteDC(source);
+  StretchBlt(buffer, 0, 0, w, h, source.get(), 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
 }
 
 void DrawTrackFallback(HDC buffer, const BarRect& bar) {
-  HPEN pen = CreatePen(PS_NULL, 0, 0);
-  HBRUSH brush = CreateSolidBrush(kTrackFallbackColour);
-  HGDIOBJ previousPen = SelectObject(buffer, pen);
-  HGDIOBJ previousBrush = SelectObject(buffer, brush);
+  GdiObject pen(CreatePen(PS_NULL, 0, 0));
+  GdiObject brush(CreateSolidBrush(kTrackFallbackColour));
+  Selection selectedPen(buffer, pen.get());
+  Selection selectedBrush(buffer, brush.get());
   RoundRect(buffer, bar.x, bar.y, bar.Right(), bar.y + bar.height, bar.height, bar.height);
-  SelectObject(buffer, previousBrush);
-  SelectObject(buffer, previousPen);
-  DeleteObject(brush);
-  DeleteObject(pen);
 }
 
 void DrawBar(HDC buffer, const BarRect& bar, double fraction) {
@@ -96,13 +116,42 @@ void DrawBar(HDC buffer, const BarRect& bar, double fraction) {
     graphics.DrawImage(res.fillImage.get(), bar.x, bar.y, fillW, bar.height);
   } else {
     const Gdiplus::Rect area(bar.x, bar.y, std::max(fillW, bar.height), bar.height);
-    Gdiplus::LinearGradientBrush brush(area, Gdiplus::Color(0xFF5EA0CE),
-                                       Gdiplus::Color(0xFFD1E1E9),
+    Gdiplus::LinearGradientBrush brush(area, Gdiplus::Color(0xFF5EA0CE), Gdiplus::Color(0xFFD1E1E9),
                                        Gdiplus::LinearGradientModeHorizontal);
     brush.SetWrapMode(Gdiplus::WrapModeTile);
     graphics.FillPath(&brush, &path);
   }
   graphics.SetClip(&savedClip, Gdiplus::CombineModeReplace);
+}
+
+// Everything of one frame, drawn into the off-screen buffer.
+void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client) {
+  const int w = client.right - client.left;
+  const int h = client.bottom - client.top;
+  DrawBackground(buffer, paint, w, h);
+  SetBkMode(buffer, TRANSPARENT);
+
+  std::wstring name = Utf8ToWide(kProductNameUtf8);
+  if (name.empty()) name = kFallbackName;
+  DrawFrameText(buffer, name, ProductNameRect(client), 20, 600, DT_SINGLELINE | DT_VCENTER);
+  DrawFrameText(buffer, kCloseGlyph, CloseGlyphRect(client), 30, 700,
+                DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+
+  const ProgressState& progress = SharedProgressState();
+  const double fraction = ProgressFraction(progress.received.load(std::memory_order_relaxed),
+                                           progress.total.load(std::memory_order_relaxed));
+  std::optional<ImageSize> trackSize;
+  if (const auto& track = SharedWindowResources().trackImage) {
+    trackSize =
+        ImageSize{static_cast<int>(track->GetWidth()), static_cast<int>(track->GetHeight())};
+  }
+  const BarRect bar = BarLayout(client, trackSize);
+  DrawBar(buffer, bar, fraction);
+
+  DrawFrameText(buffer, FormatPercentText(fraction), PercentTextRect(bar), 14, 400,
+                DT_SINGLELINE | DT_BOTTOM);
+  DrawFrameText(buffer, FormatSpeedText(progress.bytesPerSecond.load(std::memory_order_relaxed)),
+                SpeedTextRect(bar), 14, 400, DT_SINGLELINE | DT_BOTTOM | DT_RIGHT);
 }
 
 }  // namespace
@@ -124,51 +173,24 @@ std::wstring Utf8ToWide(const std::string& bytes) {
 void PaintFrame(HWND window) {
   PAINTSTRUCT paint{};
   HDC target = BeginPaint(window, &paint);
-  if (target == nullptr) return;
+  if (target == nullptr) {
+    EndPaint(window, &paint);
+    return;
+  }
   RECT clientRect{};
   GetClientRect(window, &clientRect);
   const PixelRect client{clientRect.left, clientRect.top, clientRect.right, clientRect.bottom};
   const int w = client.right - client.left;
   const int h = client.bottom - client.top;
 
-  HDC buffer = CreateCompatibleDC(target);
-  HBITMAP frame = buffer ? CreateCompatibleBitmap(target, w, h) : nullptr;
-  if (frame == nullptr) {
-    if (buffer != nullptr) DeleteDC(buffer);
-    EndPaint(window, &paint);
-    return;
-  }
-  HGDIOBJ previousFrame = SelectObject(buffer, frame);
-
-  DrawBackground(buffer, paint, w, h);
-  SetBkMode(buffer, TRANSPARENT);
-
-  std::wstring name = Utf8ToWide(kProductNameUtf8);
-  if (name.empty()) name = kFallbackName;
-  DrawFrameText(buffer, name, ProductNameRect(client), 20, 600, DT_SINGLELINE | DT_VCENTER);
-  DrawFrameText(buffer, kCloseGlyph, CloseGlyphRect(client), 30, 700,
-                DT_SINGLELINE | DT_VCENTER | DT_CENTER);
-
-  const ProgressState& progress = SharedProgressState();
-  const double fraction = ProgressFraction(progress.received.load(std::memory_order_relaxed),
-                                           progress.total.load(std::memory_order_relaxed));
-  std::optional<ImageSize> trackSize;
-  if (const auto& track = SharedWindowResources().trackImage) {
-    trackSize = ImageSize{static_cast<int>(track->GetWidth()), static_cast<int>(track->GetHeight())};
-  }
-  const BarRect bar = BarLayout(client, trackSize);
-  DrawBar(buffer, bar, fraction);
-
-  DrawFrameText(buffer, FormatPercentText(fraction), PercentTextRect(bar), 14, 400,
-                DT_SINGLELINE | DT_BOTTOM);
-  DrawFrameText(buffer,
-                FormatSpeedText(progress.bytesPerSecond.load(std::memory_order_relaxed)),
-                SpeedTextRect(bar), 14, 400, DT_SINGLELINE | DT_BOTTOM | DT_RIGHT);
-
-  BitBlt(target, 0, 0, w, h, buffer, 0, 0, SRCCOPY);
-
-  SelectObject(buffer, previousFrame);
-  DeleteObject(frame);
-  DeleteDC(buffer);
+  {
+    MemoryDc bufferDc(CreateCompatibleDC(target));
+    GdiObject frame(bufferDc ? CreateCompatibleBitmap(target, w, h) : nullptr);
+    if (frame) {
+      Selection selected(bufferDc.get(), frame.get());
+      DrawFrame(bufferDc.get(), paint, client);
+      BitBlt(target, 0, 0, w, h, bufferDc.get(), 0, 0, SRCCOPY);
+    }
+  }  // the buffer is deselected, then deleted, before the paint ends
   EndPaint(window, &paint);
 }

@@ -3,11 +3,12 @@
 // The main window's resources and the Windows-side pieces of the window:
 // shared by the entry, the window procedure and painting (UI thread only).
 
+// clang-format off: windows.h, then what a lean windows.h leaves out
+// (IStream, PROPID), then GDI+, which needs both.
 #include <windows.h>
-
-#include <objidl.h>  // IStream, PROPID: left out of a lean windows.h
-
+#include <objidl.h>
 #include <gdiplus.h>
+// clang-format on
 
 #include <memory>
 #include <string>
@@ -16,8 +17,8 @@
 // UI thread touches it; the worker never does.
 struct WindowResources {
   HINSTANCE instance = nullptr;
-  HBITMAP backgroundBitmap = nullptr;         // bitmap 102, or none
-  ULONG_PTR gdiplusToken = 0;                 // 0: GDI+ is not running
+  HBITMAP backgroundBitmap = nullptr;           // bitmap 102, or none
+  ULONG_PTR gdiplusToken = 0;                   // 0: GDI+ is not running
   std::unique_ptr<Gdiplus::Bitmap> trackImage;  // PNG 201, or empty
   std::unique_ptr<Gdiplus::Bitmap> fillImage;   // PNG 202, or empty
 };
