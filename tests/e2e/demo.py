@@ -138,7 +138,8 @@ def main():
     if frames:
         # Every frame, then the last one held a while.
         subprocess.run(["convert", "-delay", "50", "-loop", "0"] + frames +
-                       ["-delay", "200", frames[-1], os.path.join(args.out, "progress.gif")],
+                       ["-delay", "200", frames[-1], "-layers", "Optimize",
+                        os.path.join(args.out, "progress.gif")],
                        check=False, timeout=300)
     print()
     print("velnor-installer.exe exited with code %s after %.1f s" % (run.code, run.elapsed or 0))

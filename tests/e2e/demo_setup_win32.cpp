@@ -31,8 +31,10 @@ LRESULT CALLBACK DemoWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       HGDIOBJ previous = SelectObject(dc, font);
       SetBkMode(dc, TRANSPARENT);
       SetTextColor(dc, RGB(255, 255, 255));
+      RECT text = client;
+      text.top += 60;
       DrawTextW(dc, L"velnor 视频格式转换器 安装程序（演示）\n\n下载完成，安装程序已启动。", -1,
-                &client, DT_CENTER | DT_VCENTER | DT_WORDBREAK);
+                &text, DT_CENTER | DT_WORDBREAK);
       SelectObject(dc, previous);
       DeleteObject(font);
       EndPaint(window, &paint);

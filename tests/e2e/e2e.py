@@ -258,6 +258,18 @@ class Suite:
         self.env["DISPLAY"] = self.display
 
     def wine(self, *command, timeout=120, env=None, check=True):
+        result = self.wine_once(command, timeout, env)
+        if result.returncode != 0 and b"wine client error" in result.stderr:
+            # The wineserver went away under the command (seen once right
+            # after a new prefix was made): wait for it to go and try again.
+            self.settle()
+            result = self.wine_once(command, timeout, env)
+        if check and result.returncode != 0:
+            raise Failure("%s failed (%d): %s" % (" ".join(command), result.returncode,
+                                                 result.stderr.decode(errors="replace").strip()))
+        return result
+
+    def wine_once(self, command, timeout, env):
         # Output goes through files, not pipes: a wine process that has to
         # start the wineserver hands it its descriptors, and a pipe would then
         # stay open until the wineserver exits.
@@ -272,11 +284,7 @@ class Suite:
                 raise Failure("%s still ran after %d s" % (" ".join(command), timeout))
             out.seek(0)
             err.seek(0)
-            result = subprocess.CompletedProcess(command, code, out.read(), err.read())
-        if check and result.returncode != 0:
-            raise Failure("%s failed (%d): %s" % (" ".join(command), result.returncode,
-                                                 result.stderr.decode(errors="replace").strip()))
-        return result
+            return subprocess.CompletedProcess(command, code, out.read(), err.read())
 
     def settle(self):
         """Waits until every process of the prefix has ended."""
@@ -290,7 +298,8 @@ class Suite:
         """Creates the prefix once (wine-run.sh), then once: test certificates,
         their CA trusted in this prefix only, and the stand-in browser."""
         self.wine("cmd", "/c", "exit", "0", timeout=180)
-        marker = os.path.join(self.own, "ready")
+        # Named after what is set up, so an older prefix is brought up to date.
+        marker = os.path.join(self.own, "ready-certs-browser-unmanaged")
         if os.path.exists(marker):
             return
         log("preparing the prefix: certificates, trusted CA, stand-in browser")
