@@ -378,6 +378,20 @@ def test_failed_download(s):
     check(exit_code(process) == 0, "failed download: closed by the close box; exit code 0")
 
 
+def test_close_during_download(s):
+    process = s.launch("app_endless_download")
+    found = s.wait_for(TITLE)
+    if check(len(found) == 1, "hanging download: the window opens"):
+        frame = s.settled_frame(has_fill)
+        span = fill_span(frame, BAR_MID_Y)
+        check(span is not None and 156 <= span[1] <= 163,
+              "hanging download: its first report (25 %%) is shown: %s" % (span,))
+    s.click(552, 40)
+    check(exit_code(process, 15) == 0,
+          "hanging download: the close box ends the process at once; exit code 0")
+    check(not s.windows("^系统提示$"), "hanging download: no prompt after closing")
+
+
 def test_worker_not_started(s):
     open(s.browser_log, "w").close()
     process = s.launch("app_thread_refused")
@@ -447,7 +461,7 @@ def main():
             return 0 if exit_code(process) == 0 else 1
         for test in (test_half_window_and_close_box, test_progress_frames,
                      test_without_background, test_without_bar_pictures, test_failed_download,
-                     test_worker_not_started, test_installer_failed_download):
+                     test_close_during_download, test_worker_not_started, test_installer_failed_download):
             test(s)
             s.mouse(200, 600)  # below the window, out of the way of the next one
     finally:
