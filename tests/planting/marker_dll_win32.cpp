@@ -1,17 +1,26 @@
-// A stand-in for a DLL planted beside the installer. Loading it leaves a file
-// "<its own path>.loaded", so a test can tell afterwards whether any process
-// picked it up. It exports nothing: a program that really used it would fail.
+// A stand-in for a DLL planted beside the installer. Each process that loads
+// it appends its own program path to "<the DLL's path>.loaded", so a test can
+// tell afterwards which process, if any, picked it up. It exports nothing: a
+// program that really used it would fail.
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    wchar_t path[MAX_PATH + 8] = {};
-    const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-      lstrcatW(path, L".loaded");
-      HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-      if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
-    }
-  }
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  wchar_t marker[MAX_PATH + 8] = {};
+  wchar_t program[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(self, marker, MAX_PATH);
+  const DWORD programLength = GetModuleFileNameW(nullptr, program, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || programLength >= MAX_PATH) return TRUE;
+  lstrcatW(marker, L".loaded");
+  HANDLE file = CreateFileW(marker, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return TRUE;
+  char line[4 * MAX_PATH + 2] = {};
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, program, static_cast<int>(programLength), line,
+                                  4 * MAX_PATH, nullptr, nullptr);
+  line[bytes++] = '\n';
+  DWORD written = 0;
+  WriteFile(file, line, static_cast<DWORD>(bytes), &written, nullptr);
+  CloseHandle(file);
   return TRUE;
 }
