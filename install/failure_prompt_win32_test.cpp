@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -19,10 +18,11 @@
 #include "install/download_channel.h"
 #include "install/failure_prompt.h"
 #include "install/install_worker.h"
+#include "tests/support/message_box_win32.h"
 
 namespace {
 
-enum class Answer { Ok, Cancel, Close };
+using Urls = std::vector<std::wstring>;
 enum class DownloadMode { Fail, WriteNonProgram };
 
 DownloadMode gDownloadMode = DownloadMode::Fail;
@@ -35,18 +35,16 @@ const wchar_t kKey1[] =
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-std::vector<std::wstring> BrowserLog() {
-  std::vector<std::wstring> lines;
-  const char* path = std::getenv("VELNOR_BROWSER_LOG");
-  if (!path) return lines;
-  std::ifstream log(path);
+Urls BrowserLog() {
+  Urls lines;
+  std::ifstream log(std::getenv("VELNOR_BROWSER_LOG"));
   for (std::string line; std::getline(log, line);) lines.push_back(Wide(line));
   return lines;
 }
 
 // Waits (bounded) until the stand-in browser has logged `count` URLs.
-std::vector<std::wstring> WaitForBrowserLog(std::size_t count) {
-  std::vector<std::wstring> lines = BrowserLog();
+Urls WaitForBrowserLog(std::size_t count) {
+  Urls lines = BrowserLog();
   for (int i = 0; i < 1500 && lines.size() < count; ++i) {
     Sleep(20);
     lines = BrowserLog();
@@ -54,59 +52,22 @@ std::vector<std::wstring> WaitForBrowserLog(std::size_t count) {
   return lines;
 }
 
-// What the helper thread saw of the box before answering it.
+// What the helper thread saw before answering the box.
 struct SeenBox {
   bool found = false;
-  std::wstring text;
-  bool errorIcon = false;
-  bool okButton = false, cancelButton = false, otherButton = false;
-  HWND owner = nullptr;
-  std::vector<std::wstring> browserLogWhileShown;
+  MessageBoxView view;
+  Urls browserLogWhileShown;
 };
 
-BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
-  auto* seen = reinterpret_cast<SeenBox*>(param);
-  wchar_t className[32] = {};
-  GetClassNameW(child, className, 32);
-  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
-  if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-    seen->errorIcon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) ==
-                      LoadIconW(nullptr, IDI_ERROR);
-    return TRUE;
-  }
-  wchar_t text[1024] = {};
-  GetWindowTextW(child, text, 1024);
-  if (text[0]) seen->text = text;
-  return TRUE;
-}
-
-// Finds the box (bounded), waits until the page URL has reached the browser
-// (`logged` lines), reads the box and answers it.
-void AnswerBox(Answer answer, std::size_t logged, SeenBox& seen) {
-  HWND box = nullptr;
-  for (int i = 0; i < 1500 && !box; ++i) {
-    box = FindWindowW(L"#32770", kFailurePromptCaption);
-    if (!box || !IsWindowVisible(box)) {
-      box = nullptr;
-      Sleep(20);
-    }
-  }
+// Finds the box (bounded), waits until `logged` URLs have reached the
+// browser, reads the box and answers it.
+void AnswerBox(BoxAnswer answer, std::size_t logged, SeenBox& seen) {
+  HWND box = WaitForMessageBox(kFailurePromptCaption, GetTickCount64() + 30000);
   if (!box) return;
   seen.found = true;
   seen.browserLogWhileShown = WaitForBrowserLog(logged);
-  EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&seen));
-  seen.okButton = IsWindowVisible(GetDlgItem(box, IDOK)) != FALSE;
-  seen.cancelButton = IsWindowVisible(GetDlgItem(box, IDCANCEL)) != FALSE;
-  for (int other : {IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
-    if (IsWindowVisible(GetDlgItem(box, other))) seen.otherButton = true;
-  seen.owner = GetWindow(box, GW_OWNER);
-  if (answer == Answer::Close) {
-    PostMessageW(box, WM_CLOSE, 0, 0);
-    return;
-  }
-  const int id = answer == Answer::Ok ? IDOK : IDCANCEL;
-  PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+  seen.view = ReadMessageBox(box);
+  AnswerMessageBox(box, answer);
 }
 
 LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -138,9 +99,9 @@ void Pump() {
 
 // Runs InstallWorker on a thread of its own, as the window does, while this
 // (window) thread runs its message loop; the box is answered as given.
-SeenBox RunWorker(HWND owner, Answer answer, std::size_t logged) {
+SeenBox RunWorker(HWND owner, BoxAnswer answer) {
   SeenBox seen;
-  std::thread answerer(AnswerBox, answer, logged, std::ref(seen));
+  std::thread answerer(AnswerBox, answer, 1, std::ref(seen));
   std::atomic<bool> done{false};
   std::thread worker([&] {
     InstallWorker(owner);
@@ -156,11 +117,19 @@ SeenBox RunWorker(HWND owner, Answer answer, std::size_t logged) {
   return seen;
 }
 
+// The error icon, OK and Cancel only, owned by the given window.
+void ExpectTheBox(const SeenBox& seen, const wchar_t* message, HWND owner) {
+  EXPECT_EQ(seen.view.text, ComposeFailurePromptText(message));
+  EXPECT_EQ(seen.view.icon, LoadIconW(nullptr, IDI_ERROR));
+  EXPECT_EQ(seen.view.buttons, "ok,cancel");
+  EXPECT_EQ(seen.view.owner, owner);
+}
+
 class PromptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::getenv("VELNOR_BROWSER_LOG")) GTEST_SKIP() << "run by prompt_under_wine.sh";
     const char* path = std::getenv("VELNOR_BROWSER_LOG");
+    if (!path) GTEST_SKIP() << "run by prompt_under_wine.sh";
     std::ofstream(path, std::ios::trunc).close();
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey1);
     gCloseMessages = 0;
@@ -197,75 +166,80 @@ bool DownloadFile(const std::string& url, const std::string& savePath, std::stri
 
 void OnDownloadProgress(WindowHandle, std::uint64_t, std::uint64_t) {}
 
-TEST_F(PromptTest, OkOpensPageBeforeTheBoxAndSupportAfterIt) {
-  SeenBox seen;
-  std::thread answerer(AnswerBox, Answer::Ok, 1, std::ref(seen));
-  ShowFailurePrompt(owner, kDownloadFailedMessage, L"https://localhost:8443/velnor-video/win7");
-  answerer.join();
-  ASSERT_TRUE(seen.found);
-  EXPECT_EQ(seen.browserLogWhileShown,
-            (std::vector<std::wstring>{L"https://localhost:8443/velnor-video/win7"}));
-  EXPECT_EQ(seen.text, ComposeFailurePromptText(kDownloadFailedMessage));
-  EXPECT_TRUE(seen.errorIcon);
-  EXPECT_TRUE(seen.okButton);
-  EXPECT_TRUE(seen.cancelButton);
-  EXPECT_FALSE(seen.otherButton);
-  EXPECT_EQ(seen.owner, owner);
-  EXPECT_EQ(WaitForBrowserLog(2),
-            (std::vector<std::wstring>{L"https://localhost:8443/velnor-video/win7", support}));
-}
-
-TEST_F(PromptTest, CancelAndClosingOpenNothingMore) {
-  // Cancel, then closing the box, then OK: only the last adds the support
-  // page, so a stray launch by the first two would show up before it.
-  const Answer answers[] = {Answer::Cancel, Answer::Close, Answer::Ok};
-  const wchar_t* pages[] = {L"https://a.example/1", L"https://a.example/2", L"https://a.example/3"};
-  for (int i = 0; i < 3; ++i) {
+// The page opens before the box, and only OK adds the support page after it:
+// a stray launch by Cancel or closing would show up in the next row's log.
+TEST_F(PromptTest, PageBeforeTheBoxAndSupportOnlyAfterOk) {
+  const struct {
+    BoxAnswer answer;
+    const wchar_t* message;
+    const wchar_t* page;
+  } rows[] = {
+      {BoxAnswer::Cancel, kStartFailedMessage, L"https://a.example/1"},
+      {BoxAnswer::Close, kDownloadFailedMessage, L"https://a.example/2"},
+      {BoxAnswer::Ok, kDownloadFailedMessage, L"https://localhost:8443/velnor-video/win7"},
+  };
+  Urls pages;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << pages.size());
+    pages.push_back(row.page);
     SeenBox seen;
-    std::thread answerer(AnswerBox, answers[i], i + 1, std::ref(seen));
-    ShowFailurePrompt(owner, kStartFailedMessage, pages[i]);
+    std::thread answerer(AnswerBox, row.answer, pages.size(), std::ref(seen));
+    ShowFailurePrompt(owner, row.message, row.page);
     answerer.join();
-    ASSERT_TRUE(seen.found) << i;
-    EXPECT_EQ(seen.text, ComposeFailurePromptText(kStartFailedMessage));
-    EXPECT_TRUE(seen.errorIcon);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.browserLogWhileShown, pages);
+    ExpectTheBox(seen, row.message, owner);
   }
-  EXPECT_EQ(WaitForBrowserLog(4),
-            (std::vector<std::wstring>{pages[0], pages[1], pages[2], support}));
+  pages.push_back(support);
+  EXPECT_EQ(WaitForBrowserLog(pages.size()), pages);
 }
 
-TEST_F(PromptTest, FailedDownloadPromptsAndLeavesTheWindowShown) {
-  gDownloadMode = DownloadMode::Fail;
-  const SeenBox seen = RunWorker(owner, Answer::Ok, 1);
-  ASSERT_TRUE(seen.found);
-  EXPECT_EQ(gDownloadUrl, std::string(kDownloadOrigin) + "/velnor-video/win7");
-  EXPECT_EQ(seen.browserLogWhileShown, (std::vector<std::wstring>{Wide(gDownloadUrl)}));
-  EXPECT_EQ(seen.text, ComposeFailurePromptText(kDownloadFailedMessage));
-  EXPECT_EQ(seen.owner, owner);
-  EXPECT_EQ(WaitForBrowserLog(2), (std::vector<std::wstring>{Wide(gDownloadUrl), support}));
-  EXPECT_TRUE(IsWindowVisible(owner));
-  EXPECT_EQ(gCloseMessages, 0);
-}
+// A failed download keeps the window shown and open; a failed start hides
+// it, keeps the file and closes the window after the box.
+TEST_F(PromptTest, WorkerFailurePaths) {
+  const bool win7 = IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 2, 0);
+  const std::string win7Url = std::string(kDownloadOrigin) + "/velnor-video/win7";
+  const std::string startUrl =
+      std::string(kDownloadOrigin) + (win7 ? "/velnor-video/win7" : "/velnor-video/release");
+  const struct {
+    DownloadMode mode;
+    BoxAnswer answer;
+    const wchar_t* message;
+    std::string url;
+    bool windowShown, fileKept;
+    int closeMessages;
+    Urls logAfter;
+  } rows[] = {
+      {DownloadMode::Fail, BoxAnswer::Ok, kDownloadFailedMessage, win7Url, true, false, 0,
+       {Wide(win7Url), support}},
+      {DownloadMode::WriteNonProgram, BoxAnswer::Cancel, kStartFailedMessage, startUrl, false, true,
+       1, {Wide(startUrl)}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.url);
+    std::ofstream(std::getenv("VELNOR_BROWSER_LOG"), std::ios::trunc).close();
+    gCloseMessages = 0;
+    ShowWindow(owner, SW_SHOW);
+    gDownloadMode = row.mode;
+    if (row.mode == DownloadMode::WriteNonProgram) {
+      // WebView2 registered: the release channel unless this is Windows 7.
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey1, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr),
+                ERROR_SUCCESS);
+      const wchar_t pv[] = L"1.2.3.4";
+      RegSetValueExW(key, L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(pv), sizeof pv);
+      RegCloseKey(key);
+    }
 
-TEST_F(PromptTest, FailedStartHidesPromptsKeepsTheFileThenPostsClose) {
-  gDownloadMode = DownloadMode::WriteNonProgram;
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey1, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  const wchar_t pv[] = L"1.2.3.4";
-  RegSetValueExW(key, L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(pv), sizeof pv);
-  RegCloseKey(key);
-  const bool release = !(IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 2, 0));
-
-  const SeenBox seen = RunWorker(owner, Answer::Cancel, 1);
-  ASSERT_TRUE(seen.found);
-  EXPECT_EQ(gDownloadUrl, std::string(kDownloadOrigin) +
-                              (release ? "/velnor-video/release" : "/velnor-video/win7"));
-  EXPECT_EQ(seen.browserLogWhileShown, (std::vector<std::wstring>{Wide(gDownloadUrl)}));
-  EXPECT_EQ(seen.text, ComposeFailurePromptText(kStartFailedMessage));
-  EXPECT_EQ(seen.owner, owner);
-  EXPECT_FALSE(IsWindowVisible(owner));
-  EXPECT_NE(GetFileAttributesW(L"velnor-setup.exe"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(gCloseMessages, 1);
-  EXPECT_EQ(BrowserLog().size(), 1u);
+    const SeenBox seen = RunWorker(owner, row.answer);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(gDownloadUrl, row.url);
+    EXPECT_EQ(seen.browserLogWhileShown, Urls{Wide(row.url)});
+    ExpectTheBox(seen, row.message, owner);
+    EXPECT_EQ(IsWindowVisible(owner) != FALSE, row.windowShown);
+    EXPECT_EQ(GetFileAttributesW(L"velnor-setup.exe") != INVALID_FILE_ATTRIBUTES, row.fileKept);
+    EXPECT_EQ(gCloseMessages, row.closeMessages);
+    EXPECT_EQ(WaitForBrowserLog(row.logAfter.size()), row.logAfter);
+  }
 }

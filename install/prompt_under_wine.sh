@@ -7,22 +7,11 @@ set -euo pipefail
 run="$1" exe="$2"
 export VELNOR_WINEPREFIX="$3"
 work="$(mktemp -d "${VELNOR_WINEPREFIX}.run.XXXXXX")"
-xvfb_pid=""
 cleanup() {
   WINEPREFIX="$VELNOR_WINEPREFIX" timeout 30 wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
 
 cat >"$work/browser" <<SCRIPT
 #!/bin/sh
@@ -38,4 +27,6 @@ WINEPREFIX="$VELNOR_WINEPREFIX" timeout 60 wineserver -w || true
 
 cd "$work"
 log="$work/browser.log"
-VELNOR_BROWSER_LOG="Z:${log//\//\\}" timeout 240 "$run" "$exe"
+# -a: the first free display number, so parallel runs do not collide.
+VELNOR_BROWSER_LOG="Z:${log//\//\\}" xvfb-run -a -s "-screen 0 1024x768x24" \
+  timeout 240 "$run" "$exe"

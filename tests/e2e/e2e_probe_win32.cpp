@@ -32,6 +32,7 @@
 #include <string>
 
 #include "common/text_win32.h"
+#include "tests/support/message_box_win32.h"
 
 namespace {
 
@@ -83,72 +84,23 @@ std::size_t CountLines(const std::wstring& path) {
   return lines;
 }
 
-struct BoxContents {
-  std::wstring text;
-  bool icon = false;
-};
-
-BOOL CALLBACK ReadChild(HWND child, LPARAM param) {
-  auto* contents = reinterpret_cast<BoxContents*>(param);
-  wchar_t className[32] = {};
-  GetClassNameW(child, className, 32);
-  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
-  if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-    // Which icon it is cannot be told from another process (icon handles
-    // are the loading process's own); the install tests check that in-process.
-    DWORD_PTR icon = 0;
-    SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
-    contents->icon = icon != 0;
-    return TRUE;
-  }
-  // Bounded: the box's thread answers while its modal loop runs.
-  wchar_t text[2048] = {};
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(child, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      2000, &copied);
-  if (text[0]) contents->text = text;
-  return TRUE;
-}
-
 int Box(const std::wstring& answer, DWORD timeoutMs, const std::wstring& browserLog,
         std::size_t lines) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  HWND box = nullptr;
-  while (!box && GetTickCount64() < deadline) {
-    box = FindWindowW(L"#32770", kCaption);
-    if (!box || !IsWindowVisible(box)) {
-      box = nullptr;
-      Sleep(20);
-    }
-  }
+  HWND box = WaitForMessageBox(kCaption, deadline);
   if (!box) {
     Print("box", "none");
     return 1;
   }
   Print("box", "found");
-  // The box text is set once the dialog is laid out; give it a moment.
-  BoxContents contents;
-  for (int i = 0; i < 50 && contents.text.empty(); ++i) {
-    EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&contents));
-    if (contents.text.empty()) Sleep(20);
-  }
-  Print("text", Escape(contents.text));
-  Print("icon", contents.icon ? "present" : "none");
-  std::string buttons;
-  const struct {
-    int id;
-    const char* name;
-  } kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"},
-                  {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
-                  {IDNO, "no"}};
-  for (const auto& button : kButtons) {
-    if (!IsWindowVisible(GetDlgItem(box, button.id))) continue;
-    if (!buttons.empty()) buttons += ",";
-    buttons += button.name;
-  }
-  Print("buttons", buttons);
+  // Which icon it is cannot be told from another process (icon handles are
+  // the loading process's own); the install tests check that in-process.
+  const MessageBoxView view = ReadMessageBox(box);
+  Print("text", Escape(view.text));
+  Print("icon", view.icon ? "present" : "none");
+  Print("buttons", view.buttons);
   HWND main = MainWindow();
-  Print("owner", main && GetWindow(box, GW_OWNER) == main ? "main" : "other");
+  Print("owner", main && view.owner == main ? "main" : "other");
   const std::string state = WindowState(main);
   Print("window", state.substr(0, state.find(' ')));
   if (!browserLog.empty()) {
@@ -159,13 +111,9 @@ int Box(const std::wstring& answer, DWORD timeoutMs, const std::wstring& browser
     }
     Print("browser", std::to_string(seen));
   }
-  if (answer == L"close") {
-    PostMessageW(box, WM_CLOSE, 0, 0);
-  } else if (answer == L"ok" || answer == L"cancel") {
-    const int id = answer == L"ok" ? IDOK : IDCANCEL;
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
-  }
+  if (answer == L"ok") AnswerMessageBox(box, BoxAnswer::Ok);
+  if (answer == L"cancel") AnswerMessageBox(box, BoxAnswer::Cancel);
+  if (answer == L"close") AnswerMessageBox(box, BoxAnswer::Close);
   return 0;
 }
 
