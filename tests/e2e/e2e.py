@@ -17,17 +17,18 @@ the scenarios at the end of this file.
 """
 
 import argparse
-import glob
 import json
 import os
 import shutil
-import tempfile
 import subprocess
 import sys
 import time
 import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+import wine_desktop  # noqa: E402  the display, the prefix's programs, the screen
+from wine_desktop import log, wait_until, windows_path  # noqa: E402,F401  (public here too)
 
 PORT = 8443
 # Runs from other build folders use the same port: wait this long for it.
@@ -39,7 +40,8 @@ RELEASE_URL = DOWNLOAD_ORIGIN + "/velnor-video/release"
 USER_AGENT = "VelnorInstaller/1.0"
 SAVE_NAME = "velnor-setup.exe"
 
-SCREEN_W, SCREEN_H = 1920, 1080
+SCREEN_W, SCREEN_H = wine_desktop.SCREEN
+TITLE = "^Velnor Installer$"
 WINDOW_W, WINDOW_H = 560, 310
 # Where a 560 x 310 window centred on the 1920 x 1080 screen lands.
 ORIGIN_X, ORIGIN_Y = (SCREEN_W - WINDOW_W) // 2, (SCREEN_H - WINDOW_H) // 2
@@ -65,42 +67,12 @@ class Failure(Exception):
     """A scenario cannot go on (a peer did not start, a wait ran out)."""
 
 
-def log(message):
-    sys.stdout.write("[%s] %s\n" % (time.strftime("%H:%M:%S"), message))
-    sys.stdout.flush()
-
-
-def wait_until(predicate, timeout, interval=0.1):
-    """Calls predicate until it returns a true value or timeout seconds pass."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)
-
-
-def windows_path(path):
-    """The Wine path of a Unix path: drive Z: maps the Unix root."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 # --- screenshots --------------------------------------------------------------
 
 
-class Shot:
-    """One screenshot of the whole screen, as RGB bytes."""
-
-    def __init__(self, path, width, height, pixels, taken):
-        self.path, self.width, self.height, self.pixels, self.taken = path, width, height, pixels, taken
-
-    def pixel(self, x, y):
-        at = (y * self.width + x) * 3
-        return tuple(self.pixels[at:at + 3])
-
-    def client(self, x, y):
-        """A pixel of the installer's client area, at its centred position."""
-        return self.pixel(ORIGIN_X + x, ORIGIN_Y + y)
+def client(shot, x, y):
+    """A pixel of the installer's client area, at its centred position."""
+    return shot.pixel(ORIGIN_X + x, ORIGIN_Y + y)
 
 
 def is_white(rgb):
@@ -117,7 +89,7 @@ def fill_columns(shot):
     y = (BAR[1] + BAR[3]) // 2
     filled = []
     for x in range(BAR[0], BAR[2]):
-        r, g, b = shot.client(x, y)
+        r, g, b = client(shot, x, y)
         if r > 200 and g > 200 and b < 200:
             filled.append(x)
     return filled
@@ -126,7 +98,7 @@ def fill_columns(shot):
 def text_columns(shot, rect):
     """The client x of every column of rect that holds white text pixels."""
     return [x for x in range(rect[0], rect[2])
-            if any(is_white(shot.client(x, y)) for y in range(rect[1], rect[3]))]
+            if any(is_white(client(shot, x, y)) for y in range(rect[1], rect[3]))]
 
 
 # --- the suite ------------------------------------------------------------------
@@ -232,67 +204,34 @@ class Suite:
         self.display = None
         self.failures = []
         self.current = ""
-        self.env = dict(os.environ, VELNOR_WINEPREFIX=self.prefix, WINEDEBUG="-all")
-        self.env.pop("DISPLAY", None)
+        self.env = wine_desktop.prefix_env(self.prefix)
 
     # Peers: the display, the prefix and its settings.
 
     def start_display(self):
-        read, write = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
-             "-nolisten", "tcp", "-br"],
-            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        number = b""
-        deadline = time.monotonic() + 15
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read)
-        if not number.strip():
+        self.xvfb = wine_desktop.start_display(self.env, black_root=True)
+        if not self.xvfb:
             raise Failure("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-        self.env["DISPLAY"] = self.display
+        self.display = self.env["DISPLAY"]
+
+    def stop_display(self):
+        wine_desktop.stop_display(self.xvfb)
 
     def wine(self, *command, timeout=120, env=None, check=True):
-        result = self.wine_once(command, timeout, env)
-        if result.returncode != 0 and b"wine client error" in result.stderr:
-            # The wineserver went away under the command (seen once right
-            # after a new prefix was made): wait for it to go and try again.
-            self.settle()
-            result = self.wine_once(command, timeout, env)
+        result = wine_desktop.wine(self.args.wine_run, command, env or self.env, timeout)
+        if result is None:
+            raise Failure("%s still ran after %d s" % (" ".join(command), timeout))
         if check and result.returncode != 0:
             raise Failure("%s failed (%d): %s" % (" ".join(command), result.returncode,
                                                  result.stderr.decode(errors="replace").strip()))
         return result
 
-    def wine_once(self, command, timeout, env):
-        # Output goes through files, not pipes: a wine process that has to
-        # start the wineserver hands it its descriptors, and a pipe would then
-        # stay open until the wineserver exits.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.Popen([self.args.wine_run] + list(command), env=env or self.env,
-                                    stdout=out, stderr=err)
-            try:
-                code = proc.wait(timeout)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-                raise Failure("%s still ran after %d s" % (" ".join(command), timeout))
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(command, code, out.read(), err.read())
-
     def settle(self):
         """Waits until every process of the prefix has ended."""
-        subprocess.run(["wineserver", "-w"], env=dict(self.env, WINEPREFIX=self.prefix), timeout=60)
+        wine_desktop.wineserver(self.env, "-w")
 
     def kill_wine(self):
-        subprocess.run(["wineserver", "-k"], env=dict(self.env, WINEPREFIX=self.prefix),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        wine_desktop.wineserver(self.env, "-k")
 
     def prepare_prefix(self):
         """Creates the prefix once (wine-run.sh), then once: test certificates,
@@ -307,11 +246,9 @@ class Suite:
         subprocess.run([os.path.join(self.args.source, "tests", "tls", "make_certs.sh"), self.certs],
                        check=True, timeout=120)
         self.wine(self.args.trust_ca, windows_path(os.path.join(self.certs, "ca.der")))
-        browser = os.path.join(self.own, "browser.sh")
-        with open(browser, "w") as script:
-            script.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
-        os.chmod(browser, 0o755)
-        self.reg_add("HKCU\\Software\\Wine\\WineBrowser", "Browsers", browser)
+        if not wine_desktop.stand_in_browser(self.args.wine_run, self.env,
+                                             os.path.join(self.own, "browser.sh"), self.browser_log):
+            raise Failure("the stand-in browser could not be registered")
         # Without a window manager (Xvfb) Wine waits 2 s for one on every hide
         # of a managed window; unmanaged windows are hidden and destroyed at once.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
@@ -371,23 +308,15 @@ class Suite:
         return path
 
     def screenshot(self, run, name):
-        path = run.path(name + ".png")
-        taken = time.time()
-        subprocess.run(["import", "-display", self.display, "-window", "root", path],
-                       check=True, timeout=30, env=self.env)
-        pixels = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True,
-                                stdout=subprocess.PIPE, timeout=30).stdout
-        if len(pixels) != SCREEN_W * SCREEN_H * 3:
-            raise Failure("screenshot %s has %d bytes" % (path, len(pixels)))
-        return Shot(path, SCREEN_W, SCREEN_H, pixels, taken)
+        shot = wine_desktop.screenshot(self.env, path=run.path(name + ".png"))
+        if (shot.width, shot.height) != (SCREEN_W, SCREEN_H):
+            raise Failure("screenshot %s is %d x %d" % (name, shot.width, shot.height))
+        return shot
 
     def visible_window(self):
         """The X window id of the shown installer window, or None."""
-        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Velnor Installer$"],
-                                env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                timeout=10)
-        ids = result.stdout.split()
-        return ids[0].decode() if ids else None
+        ids = wine_desktop.windows(self.env, TITLE)
+        return ids[0] if ids else None
 
     def probe(self, *command, timeout=60):
         """Runs e2e_probe.exe in the prefix; its "key<TAB>value" lines as a dict."""
@@ -402,15 +331,12 @@ class Suite:
         """Starts e2e_probe.exe watching the installer's window; returns it
         once it has found the window (None if it never does). Read its
         end with window_gone()."""
-        out = tempfile.NamedTemporaryFile(prefix="watch-", dir=self.work, delete=False)
-        watcher = subprocess.Popen([self.args.wine_run, self.args.probe, "watch", str(timeout * 1000)],
-                                   env=self.env, stdout=out, stderr=subprocess.DEVNULL)
-        watcher.output = out.name
-        out.close()
+        output = os.path.join(self.work, "watch.out")
+        watcher = wine_desktop.launch(self.args.wine_run, [self.args.probe, "watch", str(timeout * 1000)],
+                                      self.env, output)
 
         def lines():
-            with open(watcher.output, encoding="utf-8", errors="replace") as text:
-                return text.read().splitlines()
+            return wine_desktop.read_lines(output)
 
         wait_until(lambda: "watch\tready" in lines() or watcher.poll() is not None, 30)
         if "watch\tready" not in lines():
@@ -446,29 +372,16 @@ class Suite:
 
     def click(self, client_x, client_y):
         """A real press and release of the left button at a client point of
-        the centred window (a plain click is too quick for Wine to see)."""
-        x, y = str(ORIGIN_X + client_x), str(ORIGIN_Y + client_y)
-        for command in (["mousemove", x, y], ["mousedown", "1"]):
-            subprocess.run(["xdotool"] + command, env=self.env, check=True, timeout=10)
-        time.sleep(0.1)
-        subprocess.run(["xdotool", "mouseup", "1"], env=self.env, check=True, timeout=10)
-        return time.monotonic()
+        the centred window; time.monotonic() after the release."""
+        return wine_desktop.mouse(self.env, ORIGIN_X + client_x, ORIGIN_Y + client_y, hold=0.1)
 
     def browser(self):
-        if not os.path.exists(self.browser_log):
-            return []
-        with open(self.browser_log, encoding="utf-8") as lines:
-            return [line.rstrip("\n") for line in lines if line.strip()]
+        return wine_desktop.read_lines(self.browser_log)
 
     # Checks.
 
     def check(self, condition, what, detail=""):
-        if condition:
-            log("  ok   %s" % what)
-        else:
-            log("  FAIL %s%s" % (what, (": " + str(detail)) if detail != "" else ""))
-            self.failures.append("%s: %s" % (self.current, what))
-        return bool(condition)
+        return wine_desktop.check(self.failures, condition, what, detail, self.current)
 
 
 def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60, setup_seconds=0,
@@ -489,11 +402,10 @@ def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60
     run_env.update(env or {})
     if server:
         server.start(workdir)
-    output = open(run.path("installer.out"), "w")
     try:
         run.started = time.monotonic()
-        run.proc = subprocess.Popen([suite.args.wine_run, run.path("velnor-installer.exe")],
-                                    cwd=workdir, env=run_env, stdout=output, stderr=subprocess.STDOUT)
+        run.proc = wine_desktop.launch(suite.args.wine_run, [run.path("velnor-installer.exe")], run_env,
+                                       run.path("installer.out"), cwd=workdir)
         if during:
             during(run)
         try:
@@ -508,7 +420,6 @@ def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60
         if run.proc and run.proc.poll() is None:
             suite.kill_wine()
             run.proc.wait(30)
-        output.close()
         if server:
             run.requests = server.requests()
             run.events = server.events()
@@ -599,9 +510,9 @@ def success_throttled(suite):
         ORIGIN_X, ORIGIN_Y), frames.get("window"))
     zero, partial = frames.get("zero"), frames.get("partial")
     if zero:
-        inside = zero.client(WINDOW_W // 2, 150)
-        suite.check(not is_black(inside) and is_black(zero.client(-3, 150)) and
-                    is_black(zero.client(WINDOW_W + 2, 150)) and is_black(zero.client(100, -3)),
+        inside = client(zero, WINDOW_W // 2, 150)
+        suite.check(not is_black(inside) and is_black(client(zero, -3, 150)) and
+                    is_black(client(zero, WINDOW_W + 2, 150)) and is_black(client(zero, 100, -3)),
                     "the screen shows the window at its centred place, nothing around it")
         body_start = frames.get("body-start") or server_event(run, "body-start")
         suite.check(body_start is None or zero.taken < body_start,
@@ -626,7 +537,7 @@ def success_throttled(suite):
                     "the percentage text is longer than 0%'s", (percent[-1:], zero_percent[-1:]))
     setup = frames.get("setup")
     if suite.check(setup is not None, "a frame was taken while the setup program ran"):
-        suite.check(all(is_black(setup.client(x, y)) for x, y in
+        suite.check(all(is_black(client(setup, x, y)) for x, y in
                         ((10, 10), (WINDOW_W // 2, 150), (WINDOW_W - 10, WINDOW_H - 10))),
                     "the window is off the screen while the setup program runs")
     log_ = run.setup_log
@@ -864,9 +775,7 @@ def main():
         log("FAIL " + str(error))
     finally:
         suite.kill_wine()
-        if suite.xvfb:
-            suite.xvfb.terminate()
-            suite.xvfb.wait(10)
+        suite.stop_display()
     log("%d failure(s) in %.0f s" % (len(suite.failures), time.monotonic() - started))
     for failure in suite.failures:
         log("  " + failure)
