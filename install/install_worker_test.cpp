@@ -12,6 +12,8 @@
 
 namespace {
 
+using Calls = std::vector<std::string>;
+
 const std::wstring kKey1 =
     L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-"
     L"00C3A9A7E4C5}";
@@ -21,88 +23,70 @@ WindowHandle const kWindow = &gWindow;
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-std::vector<std::string> AfterDownload() {
-  const auto& calls = FakePlatform().calls;
-  auto it = std::find_if(calls.begin(), calls.end(),
-                         [](const std::string& c) { return c.rfind("DownloadFile", 0) == 0; });
-  std::vector<std::string> rest;
-  for (++it; it < calls.end(); ++it)
-    if (it->rfind("OnDownloadProgress", 0) != 0) rest.push_back(*it);
-  return rest;
+// The platform calls from the download on; the channel's own are in
+// download_channel_test.cpp.
+Calls FromDownload() {
+  const Calls& calls = FakePlatform().calls;
+  return Calls(std::find_if(calls.begin(), calls.end(),
+                            [](const std::string& c) { return c.rfind("DownloadFile", 0) == 0; }),
+               calls.end());
 }
 
-class WorkerTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetFakePlatform(); }
-  const std::string win7Url = std::string(kDownloadOrigin) + "/velnor-video/win7";
-  const std::string releaseUrl = std::string(kDownloadOrigin) + "/velnor-video/release";
+TEST(RunInstall, Table) {
+  const std::string win7 = std::string(kDownloadOrigin) + "/velnor-video/win7";
+  const std::string release = std::string(kDownloadOrigin) + "/velnor-video/release";
   const std::string support = std::string("OpenInBrowser ") + kSupportOrigin;
-};
-
-TEST_F(WorkerTest, SuccessfulRunHidesStartsWaitsClosesDeletesThenPostsClose) {
-  FakePlatform().keys[{RegistryRoot::LocalMachine, kKey1}].pv = PvBytes(u"120.0.1");
-  InstallWorker(kWindow);
-  const auto& s = FakePlatform();
-  EXPECT_EQ(s.downloadUrl, releaseUrl);
-  EXPECT_EQ(s.downloadSaveName, "velnor-setup.exe");
-  EXPECT_EQ(s.downloadErrorOnEntry, "");
-  EXPECT_TRUE(s.downloadHadProgress);
-  EXPECT_EQ(
-      AfterDownload(),
-      (std::vector<std::string>{"HideWindow", "StartProcess velnor-setup.exe",
-                                "WaitForProcess process", "CloseHandle process",
-                                "CloseHandle thread", "DeleteFile velnor-setup.exe", "PostClose"}));
-  EXPECT_EQ(s.hiddenWindow, kWindow);
-  EXPECT_EQ(s.closedWindow, kWindow);
-  EXPECT_EQ(s.startedName, L"velnor-setup.exe");
-  EXPECT_EQ(s.deletedName, L"velnor-setup.exe");
-  EXPECT_EQ(s.openHandles, 0);
-  EXPECT_TRUE(s.browserUrls.empty());
-}
-
-TEST_F(WorkerTest, ProgressCallableReachesTheWindowHandler) {
-  InstallWorker(kWindow);
-  const auto& calls = FakePlatform().calls;
-  EXPECT_NE(std::find(calls.begin(), calls.end(), "OnDownloadProgress 10/100"), calls.end());
-}
-
-TEST_F(WorkerTest, FailedDownloadPromptsAndLeavesWindowShown) {
-  FakePlatform().downloadSucceeds = false;
-  FakePlatform().answerOk = true;
-  InstallWorker(kWindow);
-  const auto& s = FakePlatform();
-  EXPECT_EQ(AfterDownload(),
-            (std::vector<std::string>{"OpenInBrowser " + win7Url, "MessageBox", support}));
-  ASSERT_EQ(s.boxTexts.size(), 1u);
-  EXPECT_EQ(s.boxTexts[0].rfind(kDownloadFailedMessage, 0), 0u);
-  EXPECT_EQ(s.boxOwner, kWindow);
-  EXPECT_EQ(s.hiddenWindow, nullptr);
-  EXPECT_EQ(s.closedWindow, nullptr);
-  EXPECT_TRUE(s.deletedName.empty());
-}
-
-TEST_F(WorkerTest, FailedStartHidesPromptsKeepsFileThenPostsClose) {
-  FakePlatform().keys[{RegistryRoot::LocalMachine, kKey1}].pv = PvBytes(u"1.2.3.4");
-  FakePlatform().startSucceeds = false;
-  InstallWorker(kWindow);
-  const auto& s = FakePlatform();
-  EXPECT_EQ(AfterDownload(),
-            (std::vector<std::string>{"HideWindow", "StartProcess velnor-setup.exe",
-                                      "OpenInBrowser " + releaseUrl, "MessageBox", "PostClose"}));
-  ASSERT_EQ(s.boxTexts.size(), 1u);
-  EXPECT_EQ(s.boxTexts[0].rfind(kStartFailedMessage, 0), 0u);
-  EXPECT_TRUE(s.deletedName.empty());
-}
-
-TEST_F(WorkerTest, PageUrlIsAlwaysTheChosenChannelsUrl) {
-  for (bool registered : {false, true}) {
+  const std::string progress = "OnDownloadProgress 10/100";
+  const struct {
+    const char* label;
+    const char16_t* pv;  // of the machine's WebView2 key; nullptr: no key
+    bool downloadSucceeds, startSucceeds, answerOk;
+    bool worker;  // InstallWorker, else RunInstall without a progress callable
+    Calls calls;
+    const wchar_t* boxMessage;  // nullptr: no box
+    bool hidden, closed;
+  } rows[] = {
+      {"success: hide, start, wait, close handles, delete, close the window", u"120.0.1", true,
+       true, false, true,
+       {"DownloadFile " + release + " velnor-setup.exe", progress, "HideWindow",
+        "StartProcess velnor-setup.exe", "WaitForProcess process", "CloseHandle process",
+        "CloseHandle thread", "DeleteFile velnor-setup.exe", "PostClose"},
+       nullptr, true, true},
+      {"failed download: prompt, the window stays", nullptr, false, true, true, true,
+       {"DownloadFile " + win7 + " velnor-setup.exe", progress, "OpenInBrowser " + win7,
+        "MessageBox", support},
+       kDownloadFailedMessage, false, false},
+      {"failed download, the page is the chosen channel's", u"1", false, true, false, false,
+       {"DownloadFile " + release + " velnor-setup.exe", "OpenInBrowser " + release, "MessageBox"},
+       kDownloadFailedMessage, false, false},
+      {"failed start: hidden, prompt, the file kept, close the window", u"1.2.3.4", true, false,
+       false, true,
+       {"DownloadFile " + release + " velnor-setup.exe", progress, "HideWindow",
+        "StartProcess velnor-setup.exe", "OpenInBrowser " + release, "MessageBox", "PostClose"},
+       kStartFailedMessage, true, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
     ResetFakePlatform();
-    if (registered) FakePlatform().keys[{RegistryRoot::LocalMachine, kKey1}].pv = PvBytes(u"1");
-    FakePlatform().downloadSucceeds = false;
-    RunInstall(kWindow, nullptr);
-    ASSERT_EQ(FakePlatform().browserUrls.size(), 1u);
-    EXPECT_EQ(FakePlatform().browserUrls[0], Wide(FakePlatform().downloadUrl));
-    EXPECT_EQ(FakePlatform().downloadUrl, registered ? releaseUrl : win7Url);
+    auto& s = FakePlatform();
+    if (row.pv) s.keys[{RegistryRoot::LocalMachine, kKey1}].pv = PvBytes(row.pv);
+    s.downloadSucceeds = row.downloadSucceeds;
+    s.startSucceeds = row.startSucceeds;
+    s.answerOk = row.answerOk;
+    if (row.worker)
+      InstallWorker(kWindow);
+    else
+      RunInstall(kWindow, nullptr);
+    EXPECT_EQ(FromDownload(), row.calls);
+    EXPECT_EQ(s.downloadErrorOnEntry, "");
+    EXPECT_EQ(s.downloadHadProgress, row.worker);
+    EXPECT_EQ(s.openHandles, 0);
+    std::vector<std::wstring> texts;
+    if (row.boxMessage) texts.push_back(ComposeFailurePromptText(row.boxMessage));
+    EXPECT_EQ(s.boxTexts, texts);
+    EXPECT_EQ(s.boxOwner, row.boxMessage ? kWindow : nullptr);
+    EXPECT_EQ(s.hiddenWindow, row.hidden ? kWindow : nullptr);
+    EXPECT_EQ(s.closedWindow, row.closed ? kWindow : nullptr);
   }
 }
 
@@ -117,24 +101,21 @@ TEST(FailurePrompt, TextsAreExact) {
   EXPECT_EQ(SupportPageUrl(), Wide(kSupportOrigin));
 }
 
-TEST(FailurePrompt, OkOpensSupportPageAfterTheBox) {
-  ResetFakePlatform();
-  FakePlatform().answerOk = true;
-  ShowFailurePrompt(kWindow, L"m", L"https://page");
-  const auto& s = FakePlatform();
-  EXPECT_EQ(s.calls, (std::vector<std::string>{"OpenInBrowser https://page", "MessageBox",
-                                               std::string("OpenInBrowser ") + kSupportOrigin}));
-  EXPECT_EQ(s.boxCaptions, (std::vector<std::wstring>{L"系统提示"}));
-  EXPECT_EQ(s.boxTexts, (std::vector<std::wstring>{ComposeFailurePromptText(L"m")}));
-  EXPECT_EQ(s.boxOwner, kWindow);
-}
-
-TEST(FailurePrompt, CancelOpensNothingMore) {
-  ResetFakePlatform();
-  FakePlatform().answerOk = false;
-  ShowFailurePrompt(kWindow, L"m", L"https://page");
-  EXPECT_EQ(FakePlatform().calls,
-            (std::vector<std::string>{"OpenInBrowser https://page", "MessageBox"}));
+// The page first, then the box; the support page only after OK.
+TEST(FailurePrompt, OkOpensTheSupportPageAfterTheBox) {
+  for (bool ok : {true, false}) {
+    SCOPED_TRACE(ok);
+    ResetFakePlatform();
+    FakePlatform().answerOk = ok;
+    ShowFailurePrompt(kWindow, L"m", L"https://page");
+    const auto& s = FakePlatform();
+    Calls calls = {"OpenInBrowser https://page", "MessageBox"};
+    if (ok) calls.push_back(std::string("OpenInBrowser ") + kSupportOrigin);
+    EXPECT_EQ(s.calls, calls);
+    EXPECT_EQ(s.boxCaptions, (std::vector<std::wstring>{L"系统提示"}));
+    EXPECT_EQ(s.boxTexts, (std::vector<std::wstring>{ComposeFailurePromptText(L"m")}));
+    EXPECT_EQ(s.boxOwner, kWindow);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -18,6 +19,86 @@ namespace {
 
 using Calls = std::vector<std::string>;
 using Progress = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+const char kUntouched[] = "untouched";
+const char kPrevious[] = "previous";
+
+FakeResponse Ok(std::vector<std::string> chunks, bool withLength = true) {
+  FakeResponse response;
+  response.chunks = std::move(chunks);
+  response.hasLength = withLength;
+  if (withLength)
+    for (const std::string& chunk : response.chunks) response.length += chunk.size();
+  return response;
+}
+
+FakeResponse WithLength(FakeResponse response, std::uint32_t length) {
+  response.length = length;
+  return response;
+}
+
+FakeResponse ReadFails(std::vector<std::string> chunks, bool withLength) {
+  FakeResponse response = Ok(std::move(chunks), withLength);
+  response.readFailsAfterChunks = true;
+  return response;
+}
+
+FakeResponse FailAt(const char* operation) {
+  FakeResponse response = Ok({"x"});
+  response.failAt = operation;
+  return response;
+}
+
+FakeResponse Status(std::uint32_t status) {
+  FakeResponse response;
+  response.status = status;
+  return response;
+}
+
+FakeResponse Redirect(std::uint32_t status, const std::string& location) {
+  FakeResponse response = Status(status);
+  response.hasLocation = true;
+  response.location = location;
+  return response;
+}
+
+Calls Concat(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// The calls of one pass up to a known status.
+Calls Pass(int pass, const std::string& host, int port, const std::string& path) {
+  const std::string n = std::to_string(pass);
+  return {"OpenSession -> s" + n,
+          "SetTimeouts s" + n + " 30000 30000 30000 30000",
+          "Connect s" + n + " " + host + " " + std::to_string(port) + " -> c" + n,
+          "OpenGetRequest c" + n + " " + path + " -> r" + n,
+          "Send r" + n,
+          "Receive r" + n,
+          "QueryStatus r" + n};
+}
+
+Calls Closes(int pass) {
+  const std::string n = std::to_string(pass);
+  return {"Close r" + n, "Close c" + n, "Close s" + n};
+}
+
+// A pass that ends in a followed redirect.
+Calls Redirected(int pass, const std::string& host, int port, const std::string& path) {
+  return Concat({Pass(pass, host, port, path), {"QueryLocation r" + std::to_string(pass)},
+                 Closes(pass)});
+}
+
+// A pass that saves a body in `reads` reads, the last one empty or failing.
+Calls Saved(int pass, const std::string& host, int port, const std::string& path, int reads) {
+  const std::string r = "r" + std::to_string(pass);
+  Calls calls = Pass(pass, host, port, path);
+  calls.push_back("QueryContentLength " + r);
+  for (int i = 0; i < reads; ++i) calls.push_back("Read " + r + " 8192");
+  return Concat({calls, Closes(pass)});
+}
 
 class DownloadTest : public ::testing::Test {
  protected:
@@ -32,218 +113,135 @@ class DownloadTest : public ::testing::Test {
     rmdir(dir_.c_str());
   }
 
-  bool Run(const std::string& url, std::vector<FakeResponse> script) {
+  bool Run(const std::string& url, std::vector<FakeResponse> script, bool withCallback = true) {
     FakeHttpReset(std::move(script));
     progress_.clear();
-    return DownloadFile(url, save_, error_, [this](std::uint64_t received, std::uint64_t total) {
-      progress_.emplace_back(received, total);
-    });
+    error_ = kUntouched;
+    ProgressCallback progress;
+    if (withCallback)
+      progress = [this](std::uint64_t received, std::uint64_t total) {
+        progress_.emplace_back(received, total);
+      };
+    return DownloadFile(url, save_, error_, progress);
   }
 
-  bool Exists() const {
+  // The save file's contents; nullopt when there is none.
+  std::optional<std::string> Contents() const {
     struct stat info;
-    return stat(save_.c_str(), &info) == 0;
-  }
-  std::string Contents() const {
+    if (stat(save_.c_str(), &info) != 0) return std::nullopt;
     std::ifstream in(save_, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
   }
-  void WriteExisting(const std::string& text) const {
-    std::ofstream(save_, std::ios::binary) << text;
-  }
 
   std::string dir_;
   std::string save_;
-  std::string error_ = "untouched";
+  std::string error_;
   Progress progress_;
 };
 
-FakeResponse Ok(std::vector<std::string> chunks, bool withLength = true) {
-  FakeResponse response;
-  response.chunks = std::move(chunks);
-  if (withLength) {
-    response.hasLength = true;
-    for (const std::string& chunk : response.chunks) response.length += chunk.size();
-  }
-  return response;
-}
+struct Row {
+  std::string label;
+  std::string url;
+  std::vector<FakeResponse> script;
+  std::string error;  // kUntouched: the download succeeds
+  std::optional<std::string> contents;  // the save file afterwards; it held kPrevious before
+  Progress progress;
+  Calls calls;
+  bool withCallback = true;
+};
 
-FakeResponse Redirect(std::uint32_t status, const std::string& location) {
-  FakeResponse response;
-  response.status = status;
-  response.hasLocation = true;
-  response.location = location;
-  return response;
-}
-
-FakeResponse Status(std::uint32_t status) {
-  FakeResponse response;
-  response.status = status;
-  return response;
-}
-
-// The calls of one pass up to a known status.
-Calls PassUpToStatus(int pass, const std::string& host, int port, const std::string& path) {
-  const std::string n = std::to_string(pass);
-  return {"OpenSession -> s" + n,
-          "SetTimeouts s" + n + " 30000 30000 30000 30000",
-          "Connect s" + n + " " + host + " " + std::to_string(port) + " -> c" + n,
-          "OpenGetRequest c" + n + " " + path + " -> r" + n,
-          "Send r" + n,
-          "Receive r" + n,
-          "QueryStatus r" + n};
-}
-
-Calls Concat(std::initializer_list<Calls> parts) {
-  Calls all;
-  for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-const Calls kClose1 = {"Close r1", "Close c1", "Close s1"};
-
-TEST_F(DownloadTest, SavesTheBodyWithOneProgressCallPerChunk) {
-  const std::string x(8192, 'x'), y(100, 'y'), z(1, 'z');
-  ASSERT_TRUE(Run("https://localhost:8443/files/setup.exe?v=2", {Ok({x, y, z})}));
-  EXPECT_EQ(error_, "untouched");
-  EXPECT_EQ(Contents(), x + y + z);
-  EXPECT_EQ(progress_, (Progress{{8192, 8293}, {8292, 8293}, {8293, 8293}}));
-  EXPECT_EQ(FakeHttpCalls(), Concat({PassUpToStatus(1, "localhost", 8443, "/files/setup.exe?v=2"),
-                                     {"QueryContentLength r1", "Read r1 8192", "Read r1 8192",
-                                      "Read r1 8192", "Read r1 8192"},
-                                     kClose1}));
-}
-
-TEST_F(DownloadTest, BodyWithoutLengthReportsTotalZeroAndEmptyBodyTruncates) {
-  ASSERT_TRUE(Run("https://h/", {Ok({"ab", "cde"}, false)}));
-  EXPECT_EQ(Contents(), "abcde");
-  EXPECT_EQ(progress_, (Progress{{2, 0}, {5, 0}}));
-
-  WriteExisting("old contents");
-  ASSERT_TRUE(Run("https://h/", {Ok({}, true)}));
-  EXPECT_TRUE(Exists());
-  EXPECT_EQ(Contents(), "");
-  EXPECT_TRUE(progress_.empty());
-
-  FakeHttpReset({Ok({"abc"})});
-  EXPECT_TRUE(DownloadFile("https://h", save_, error_, ProgressCallback()));
-  EXPECT_EQ(Contents(), "abc");
-  EXPECT_EQ(FakeHttpCalls()[2], "Connect s1 h 443 -> c1");
-  EXPECT_EQ(FakeHttpCalls()[3], "OpenGetRequest c1 / -> r1");
-}
-
-TEST_F(DownloadTest, FollowsUpToTwoRedirectsWithFreshHandlesEachPass) {
-  for (std::uint32_t status : {301u, 302u, 303u, 307u, 308u}) {
-    ASSERT_TRUE(Run("https://a/1", {Redirect(status, "https://b:444/2"), Ok({"data"})})) << status;
-    EXPECT_EQ(Contents(), "data");
-    EXPECT_EQ(progress_, (Progress{{4, 4}}));
-    EXPECT_EQ(FakeHttpCalls(), Concat({PassUpToStatus(1, "a", 443, "/1"),
-                                       {"QueryLocation r1"},
-                                       kClose1,
-                                       PassUpToStatus(2, "b", 444, "/2"),
-                                       {"QueryContentLength r2", "Read r2 8192", "Read r2 8192",
-                                        "Close r2", "Close c2", "Close s2"}}));
-  }
-
-  ASSERT_TRUE(Run("https://a/1",
-                  {Redirect(302, "https://b/2"), Redirect(307, "https://c:9/3"), Ok({"third"})}));
-  EXPECT_EQ(error_, "untouched");
-  EXPECT_EQ(Contents(), "third");
-  EXPECT_EQ(FakeHttpCalls()[24], "Connect s3 c 9 -> c3");
-}
-
-TEST_F(DownloadTest, ThirdRedirectFailsAfterThreeRequests) {
-  WriteExisting("previous");
-  EXPECT_FALSE(Run("https://a/1", {Redirect(301, "https://b/2"), Redirect(301, "https://c/3"),
-                                   Redirect(301, "https://d/4"), Ok({"never"})}));
-  EXPECT_EQ(error_, "Too many redirects");
-  EXPECT_EQ(Contents(), "previous");
-  EXPECT_EQ(FakeHttpCalls(), Concat({PassUpToStatus(1, "a", 443, "/1"),
-                                     {"QueryLocation r1"},
-                                     kClose1,
-                                     PassUpToStatus(2, "b", 443, "/2"),
-                                     {"QueryLocation r2", "Close r2", "Close c2", "Close s2"},
-                                     PassUpToStatus(3, "c", 443, "/3"),
-                                     {"QueryLocation r3", "Close r3", "Close c3", "Close s3"}}));
-}
-
-TEST_F(DownloadTest, RedirectWithoutLocationIsAFailedStatus) {
-  EXPECT_FALSE(Run("https://a/1", {Status(301)}));
-  EXPECT_EQ(error_, "HTTP status not OK: 301");
-  EXPECT_EQ(FakeHttpCalls(),
-            Concat({PassUpToStatus(1, "a", 443, "/1"), {"QueryLocation r1"}, kClose1}));
-  EXPECT_FALSE(Exists());
-}
-
-TEST_F(DownloadTest, LocationsThatAreNotAbsoluteHttpsFailOnTheNextPass) {
-  for (const char* location : {"/relative/path", "other.exe", "http://a/1", "HTTPS://a/1", ""}) {
-    error_ = "untouched";
-    EXPECT_FALSE(Run("https://a/1", {Redirect(302, location), Ok({"x"})})) << location;
-    EXPECT_EQ(error_, "URL parse failed");
-    EXPECT_EQ(FakeHttpCalls(),
-              Concat({PassUpToStatus(1, "a", 443, "/1"), {"QueryLocation r1"}, kClose1}));
-    EXPECT_FALSE(Exists());
-  }
-}
-
-TEST_F(DownloadTest, EveryStatusButTwoHundredFailsAndLeavesTheFileAlone) {
-  WriteExisting("previous");
-  for (std::uint32_t status : {404u, 500u, 204u, 206u, 304u, 300u, 0u, 4294967295u}) {
-    EXPECT_FALSE(Run("https://a/1", {Status(status)})) << status;
-    EXPECT_EQ(error_, "HTTP status not OK: " + std::to_string(status));
-    EXPECT_EQ(FakeHttpCalls(), Concat({PassUpToStatus(1, "a", 443, "/1"), kClose1}));
-    EXPECT_EQ(Contents(), "previous");
-  }
-  EXPECT_EQ(error_, "HTTP status not OK: 4294967295");
-}
-
-TEST_F(DownloadTest, EachFailingOperationClosesWhatWasOpenedNewestFirst) {
-  struct Case {
-    const char* failAt;
-    const char* error;
-    Calls tail;  // the calls after the failing one
+// Every row starts with a save file holding kPrevious: a failure never
+// leaves a partial body, and only a whole 200 body replaces the file.
+TEST_F(DownloadTest, Table) {
+  const std::string x(8192, 'x'), y(100, 'y');
+  std::vector<Row> rows = {
+      {"one progress call per chunk", "https://localhost:8443/files/setup.exe?v=2",
+       {Ok({x, y, "z"})}, kUntouched, x + y + "z", {{8192, 8293}, {8292, 8293}, {8293, 8293}},
+       Saved(1, "localhost", 8443, "/files/setup.exe?v=2", 4)},
+      {"no length: total 0", "https://h/", {Ok({"ab", "cde"}, false)}, kUntouched, "abcde",
+       {{2, 0}, {5, 0}}, Saved(1, "h", 443, "/", 3)},
+      {"empty body truncates", "https://h/", {Ok({})}, kUntouched, "", {},
+       Saved(1, "h", 443, "/", 1)},
+      {"no callback, no path", "https://h", {Ok({"abc"})}, kUntouched, "abc", {},
+       Saved(1, "h", 443, "/", 2), false},
+      {"two redirects", "https://a/1",
+       {Redirect(302, "https://b/2"), Redirect(307, "https://c:9/3"), Ok({"third"})}, kUntouched,
+       "third", {{5, 5}},
+       Concat({Redirected(1, "a", 443, "/1"), Redirected(2, "b", 443, "/2"),
+               Saved(3, "c", 9, "/3", 2)})},
+      {"third redirect", "https://a/1",
+       {Redirect(301, "https://b/2"), Redirect(301, "https://c/3"), Redirect(301, "https://d/4"),
+        Ok({"never"})},
+       "Too many redirects", kPrevious, {},
+       Concat({Redirected(1, "a", 443, "/1"), Redirected(2, "b", 443, "/2"),
+               Redirected(3, "c", 443, "/3")})},
+      {"redirect without Location", "https://a/1", {Status(301)}, "HTTP status not OK: 301",
+       kPrevious, {}, Redirected(1, "a", 443, "/1")},
+      {"later pass fails", "https://a/1", {Redirect(302, "https://b/2"), FailAt("request")},
+       "WinHttpOpenRequest failed", kPrevious, {},
+       Concat({Redirected(1, "a", 443, "/1"),
+               {"OpenSession -> s2", "SetTimeouts s2 30000 30000 30000 30000",
+                "Connect s2 b 443 -> c2", "OpenGetRequest c2 /2 -> null", "Close c2",
+                "Close s2"}})},
+      // Refused before any transport call (the forms themselves: url_test.cpp).
+      {"http URL", "http://a/1", {Ok({"x"})}, "URL parse failed", kPrevious, {}, {}},
+      {"port past 16 bits", "https://a:65536/", {Ok({"x"})}, "URL parse failed", kPrevious, {}, {}},
   };
-  const Case cases[] = {
-      {"open", "WinHttpOpen failed", {}},
-      {"connect", "WinHttpConnect failed", {"Close s1"}},
-      {"request", "WinHttpOpenRequest failed", {"Close c1", "Close s1"}},
-      {"send", "WinHttpSendRequest failed", kClose1},
-      {"receive", "WinHttpReceiveResponse failed", kClose1},
+  for (std::uint32_t status : {301u, 302u, 303u, 307u, 308u})
+    rows.push_back({"redirect " + std::to_string(status), "https://a/1",
+                    {Redirect(status, "https://b:444/2"), Ok({"data"})}, kUntouched, "data",
+                    {{4, 4}}, Concat({Redirected(1, "a", 443, "/1"), Saved(2, "b", 444, "/2", 2)})});
+  for (const char* location : {"/relative/path", "other.exe", "http://a/1", "HTTPS://a/1", ""})
+    rows.push_back({std::string("Location ") + location, "https://a/1",
+                    {Redirect(302, location), Ok({"x"})}, "URL parse failed", kPrevious, {},
+                    Redirected(1, "a", 443, "/1")});
+  for (std::uint32_t status : {404u, 500u, 204u, 206u, 304u, 300u, 0u, 4294967295u})
+    rows.push_back({"status " + std::to_string(status), "https://a/1", {Status(status)},
+                    "HTTP status not OK: " + std::to_string(status), kPrevious, {},
+                    Concat({Pass(1, "a", 443, "/1"), Closes(1)})});
+  // Each failing operation closes what was opened, newest first.
+  const Calls pass1 = Pass(1, "a", 443, "/1");
+  const Calls upTo[] = {{"OpenSession -> null"},
+                        {pass1[0], pass1[1], "Connect s1 a 443 -> null", "Close s1"},
+                        {pass1[0], pass1[1], pass1[2], "OpenGetRequest c1 /1 -> null", "Close c1",
+                         "Close s1"},
+                        Concat({Calls(pass1.begin(), pass1.begin() + 5), Closes(1)}),
+                        Concat({Calls(pass1.begin(), pass1.begin() + 6), Closes(1)})};
+  const char* operations[] = {"open", "connect", "request", "send", "receive"};
+  const char* errors[] = {"WinHttpOpen failed", "WinHttpConnect failed",
+                          "WinHttpOpenRequest failed", "WinHttpSendRequest failed",
+                          "WinHttpReceiveResponse failed"};
+  for (int i = 0; i < 5; ++i)
+    rows.push_back({std::string("fails at ") + operations[i], "https://a/1",
+                    {FailAt(operations[i])}, errors[i], kPrevious, {}, upTo[i]});
+  // A body that ended early is never reported as a download: the file is
+  // removed so nothing runs a truncated program.
+  const struct {
+    const char* label;
+    FakeResponse response;
+    Progress progress;
+    int reads;
+  } damaged[] = {
+      {"read fails", ReadFails({"abc", "def"}, true), {{3, 6}, {6, 6}}, 3},
+      {"read fails, no length", ReadFails({"abc"}, false), {{3, 0}}, 2},
+      {"short body", WithLength(Ok({"abc"}), 10), {{3, 10}}, 2},
+      {"long body", WithLength(Ok({"abcdef"}), 3), {{6, 3}}, 2},
+      {"missing body", WithLength(Ok({}), 5), {}, 1},
   };
-  WriteExisting("previous");
-  for (const Case& c : cases) {
-    FakeResponse response = Ok({"x"});
-    response.failAt = c.failAt;
-    EXPECT_FALSE(Run("https://a/1", {response})) << c.failAt;
-    EXPECT_EQ(error_, c.error);
-    Calls calls = FakeHttpCalls();
-    ASSERT_GE(calls.size(), c.tail.size());
-    EXPECT_EQ(Calls(calls.end() - c.tail.size(), calls.end()), c.tail) << c.failAt;
-    EXPECT_EQ(Contents(), "previous");
-    if (std::string(c.failAt) == "open") {
-      EXPECT_EQ(calls, (Calls{"OpenSession -> null"}));
-    }
-  }
-}
+  for (const auto& d : damaged)
+    rows.push_back({d.label, "https://a/1", {d.response}, "download incomplete", std::nullopt,
+                    d.progress, Saved(1, "a", 443, "/1", d.reads)});
 
-TEST_F(DownloadTest, FailuresOnALaterPassCloseOnlyThatPass) {
-  FakeResponse second = Ok({"x"});
-  second.failAt = "request";
-  EXPECT_FALSE(Run("https://a/1", {Redirect(302, "https://b/2"), second}));
-  EXPECT_EQ(error_, "WinHttpOpenRequest failed");
-  const Calls& calls = FakeHttpCalls();
-  EXPECT_EQ(Calls(calls.end() - 3, calls.end()),
-            (Calls{"OpenGetRequest c2 /2 -> null", "Close c2", "Close s2"}));
-}
-
-TEST_F(DownloadTest, UrlOutsideTheFormFailsBeforeAnyTransportCall) {
-  for (const char* url : {"http://a/1", "HTTPS://a/1", "https://a:/1", "https://[::1]/",
-                          "https://u:p@a/", "https://a:65536/", "https://a:99999999999/"}) {
-    EXPECT_FALSE(Run(url, {Ok({"x"})})) << url;
-    EXPECT_EQ(error_, "URL parse failed");
-    EXPECT_TRUE(FakeHttpCalls().empty());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::ofstream(save_, std::ios::binary | std::ios::trunc) << kPrevious;
+    EXPECT_EQ(Run(row.url, row.script, row.withCallback), row.error == kUntouched);
+    EXPECT_EQ(error_, row.error);
+    EXPECT_EQ(Contents(), row.contents);
+    EXPECT_EQ(progress_, row.progress);
+    EXPECT_EQ(FakeHttpCalls(), row.calls);
   }
 }
 
@@ -251,35 +249,7 @@ TEST_F(DownloadTest, SavePathThatCannotBeOpenedFailsAfterTheResponse) {
   FakeHttpReset({Ok({"x"})});
   EXPECT_FALSE(DownloadFile("https://a/1", dir_, error_, ProgressCallback()));
   EXPECT_EQ(error_, "failed to create save file");
-  EXPECT_EQ(FakeHttpCalls(),
-            Concat({PassUpToStatus(1, "a", 443, "/1"), {"QueryContentLength r1"}, kClose1}));
-}
-
-// A body that ended early is never reported as a download: the file is
-// removed so nothing runs a truncated program.
-TEST_F(DownloadTest, DamagedBodyFailsAndRemovesTheFile) {
-  FakeResponse readFails = Ok({"abc", "def"});
-  readFails.readFailsAfterChunks = true;
-  FakeResponse readFailsNoLength = Ok({"abc"}, false);
-  readFailsNoLength.readFailsAfterChunks = true;
-  FakeResponse shortBody = Ok({"abc"});
-  shortBody.length = 10;
-  FakeResponse longBody = Ok({"abcdef"});
-  longBody.length = 3;
-  FakeResponse missingBody = Ok({});
-  missingBody.length = 5;
-
-  for (const FakeResponse& response :
-       {readFails, readFailsNoLength, shortBody, longBody, missingBody}) {
-    WriteExisting("previous");
-    error_ = "untouched";
-    EXPECT_FALSE(Run("https://a/1", {response}));
-    EXPECT_EQ(error_, "download incomplete");
-    EXPECT_FALSE(Exists());
-    const Calls& calls = FakeHttpCalls();
-    EXPECT_EQ(Calls(calls.end() - 3, calls.end()), kClose1);
-  }
-  EXPECT_EQ(progress_, (Progress{}));  // missingBody: nothing arrived
+  EXPECT_EQ(FakeHttpCalls(), Concat({Pass(1, "a", 443, "/1"), {"QueryContentLength r1"}, Closes(1)}));
 }
 
 TEST_F(DownloadTest, WriteFailureFailsAndRemovesTheFile) {
@@ -296,7 +266,7 @@ TEST_F(DownloadTest, WriteFailureFailsAndRemovesTheFile) {
 
   EXPECT_FALSE(ok);
   EXPECT_EQ(error_, "failed to write save file");
-  EXPECT_FALSE(Exists());
+  EXPECT_EQ(Contents(), std::nullopt);
 }
 
 }  // namespace
