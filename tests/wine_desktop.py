@@ -89,14 +89,21 @@ def start_display(env, black_root=False):
 def stop_display(xvfb):
     if xvfb and xvfb.poll() is None:
         xvfb.terminate()
-        try:
-            xvfb.wait(10)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
-            xvfb.wait()
+        wait_or_kill(xvfb, 10)
 
 
 # --- programs in the prefix ---------------------------------------------------------
+
+
+def wait_or_kill(process, timeout):
+    """The process's exit code once it ends, or None when it still ran after
+    timeout seconds and was killed."""
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return None
 
 
 def wineserver(env, option, timeout=60):
@@ -128,12 +135,9 @@ def _wine_once(wine_run, command, env, timeout):
     # the wineserver hands it its descriptors, and a pipe would then stay
     # open until the wineserver exits.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.Popen([wine_run] + list(command), env=env, stdout=out, stderr=err)
-        try:
-            code = proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        code = wait_or_kill(subprocess.Popen([wine_run] + list(command), env=env, stdout=out,
+                                             stderr=err), timeout)
+        if code is None:
             return None
         out.seek(0)
         err.seek(0)

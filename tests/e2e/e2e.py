@@ -164,11 +164,7 @@ class Server:
     def stop(self):
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+            wine_desktop.wait_or_kill(self.proc, 10)
         if self.proc:
             self.stderr.close()
 
@@ -348,11 +344,7 @@ class Suite:
 
     def window_gone(self, watcher, timeout=30):
         """Wall-clock time at which the watched window ceased to exist, or None."""
-        try:
-            watcher.wait(timeout)
-        except subprocess.TimeoutExpired:
-            watcher.kill()
-            watcher.wait()
+        if wine_desktop.wait_or_kill(watcher, timeout) is None:
             return None
         for line in watcher.lines():
             key, _, value = line.partition("\t")
