@@ -23,32 +23,13 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e  # noqa: E402  (the end-to-end harness: server, prefix, display)
+import wine_desktop  # noqa: E402  (on the path e2e set up: the display, the screen)
 
 
 def window_geometry(suite, name):
     """(x, y, width, height) of the shown X window called name, or None."""
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name],
-                           env=suite.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                           timeout=10).stdout.split()
-    if not found:
-        return None
-    shell = subprocess.run(["xdotool", "getwindowgeometry", "--shell", found[0]], env=suite.env,
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=10).stdout
-    values = dict(line.split("=", 1) for line in shell.decode().split() if "=" in line)
-    try:
-        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-    except (KeyError, ValueError):
-        return None
-
-
-def capture(suite, path, geometry=None):
-    """Saves the screen, or the part of it that geometry names, as path."""
-    command = ["import", "-display", suite.display, "-window", "root"]
-    if geometry:
-        x, y, width, height = geometry
-        command += ["-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage"]
-    subprocess.run(command + [path], env=suite.env, check=True, timeout=30,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    found = wine_desktop.windows(suite.env, "^%s$" % name)
+    return wine_desktop.geometry(suite.env, found[0]) if found else None
 
 
 def main():
@@ -90,31 +71,30 @@ def main():
         with open(suite.browser_log, "w"):
             pass
         shutil.copy(args.installer, run.path("velnor-installer.exe"))
-        output = open(run.path("installer.out"), "w")
         run.started = time.monotonic()
-        run.proc = subprocess.Popen([args.wine_run, run.path("velnor-installer.exe")], cwd=run.workdir,
-                                    env=suite.env, stdout=output, stderr=subprocess.STDOUT)
+        run.proc = wine_desktop.launch(args.wine_run, [run.path("velnor-installer.exe")], suite.env,
+                                           run.path("installer.out"), cwd=run.workdir)
         geometry = e2e.wait_until(
             lambda: window_geometry(suite, "Velnor Installer") or (not run.running() and "gone"), 60)
         if geometry in (None, "gone"):
             print("demo: the installer's window did not appear")
         else:
             print("demo: window at %d,%d, %dx%d" % geometry)
-            capture(suite, os.path.join(args.out, "screen-start.png"))
+            wine_desktop.save_screen(suite.env, os.path.join(args.out, "screen-start.png"))
             # Frames until the window is hidden (download done) or the run ends.
             deadline = time.monotonic() + args.seconds * 4 + 30
             while run.running() and time.monotonic() < deadline:
                 if not window_geometry(suite, "Velnor Installer"):
                     break
                 frame = os.path.join(args.out, "frame-%03d.png" % len(frames))
-                capture(suite, frame, geometry)
+                wine_desktop.save_screen(suite.env, frame, geometry)
                 frames.append(frame)
                 time.sleep(0.5)
             setup = e2e.wait_until(
                 lambda: window_geometry(suite, "velnor setup \\(demo\\)") or not run.running(), 20)
             if setup and setup is not True:
                 time.sleep(0.5)
-                capture(suite, os.path.join(args.out, "setup-running.png"))
+                wine_desktop.save_screen(suite.env, os.path.join(args.out, "setup-running.png"))
         try:
             run.code = run.proc.wait(120)
         except subprocess.TimeoutExpired:
@@ -122,7 +102,6 @@ def main():
             suite.kill_wine()
             run.proc.wait(30)
         run.elapsed = time.monotonic() - run.started
-        output.close()
     except e2e.Failure as error:
         print("demo: " + str(error))
         return 1
@@ -131,9 +110,7 @@ def main():
             run.requests = server.requests()
             server.stop()
         suite.kill_wine()
-        if suite.xvfb:
-            suite.xvfb.terminate()
-            suite.xvfb.wait(10)
+        suite.stop_display()
 
     if frames:
         # Every frame, then the last one held a while.
