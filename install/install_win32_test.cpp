@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "install/download_channel.h"
 #include "install/install_platform.h"
@@ -26,31 +28,29 @@ const wchar_t kKey2[] =
 std::wstring gFixturePath;  // full path of the fixture setup program
 int gDownloads = 0;
 
-void RemoveKey(HKEY root, const wchar_t* path) { RegDeleteKeyW(root, path); }
+// A client key as a row plants it: absent, without "pv", or with a "pv" value.
+struct ClientKey {
+  bool present = false;
+  bool hasPv = false;
+  std::wstring pv;
+  DWORD type = REG_SZ;  // REG_SZ values are written with their terminating zero
+};
+const ClientKey kNoKey{}, kNoPv{true};
+ClientKey Text(const std::wstring& pv) { return {true, true, pv}; }
 
-void WriteKey(HKEY root, const wchar_t* path, const void* data, DWORD bytes, DWORD type = REG_SZ) {
+void PlantKey(HKEY root, const wchar_t* path, const ClientKey& planted) {
+  RegDeleteKeyW(root, path);
+  if (!planted.present) return;
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  if (data)
-    ASSERT_EQ(RegSetValueExW(key, L"pv", 0, type, static_cast<const BYTE*>(data), bytes),
+  const DWORD bytes = static_cast<DWORD>((planted.pv.size() + (planted.type == REG_SZ)) * 2);
+  if (planted.hasPv)
+    EXPECT_EQ(RegSetValueExW(key, L"pv", 0, planted.type,
+                             reinterpret_cast<const BYTE*>(planted.pv.c_str()), bytes),
               ERROR_SUCCESS);
   RegCloseKey(key);
 }
-
-void WriteText(HKEY root, const wchar_t* path, const std::wstring& text) {
-  WriteKey(root, path, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-}
-
-class ProbeTest : public ::testing::Test {
- protected:
-  void SetUp() override { Clear(); }
-  void TearDown() override { Clear(); }
-  static void Clear() {
-    RemoveKey(HKEY_LOCAL_MACHINE, kKey1);
-    RemoveKey(HKEY_CURRENT_USER, kKey2);
-  }
-};
 
 }  // namespace
 
@@ -80,61 +80,58 @@ TEST(VersionTest, OrdersMajorMinorServicePack) {
   // Set by version_under_wine.sh after telling Wine which version to report.
   const char* expected = std::getenv("VELNOR_EXPECT_VERSION");
   if (!expected) return;
-  const std::string version = expected;
-  const bool at10 = IsOsVersionAtLeast(10, 0, 0);
-  if (version == "vista") {
-    EXPECT_TRUE(IsOsVersionAtLeast(6, 0, 0));
-    EXPECT_FALSE(at61);
-  } else if (version == "win7") {
-    EXPECT_TRUE(at61);
-    EXPECT_FALSE(at62);
-    EXPECT_TRUE(IsOsVersionAtLeast(6, 1, 1));  // Wine's win7 reports service pack 1
-    EXPECT_EQ(ChooseDownloadChannel(), DownloadChannel::Win7);
-  } else if (version == "win8") {
-    EXPECT_TRUE(at62);
-    EXPECT_FALSE(IsOsVersionAtLeast(6, 3, 0));
-  } else if (version == "win10") {
-    // A program without a manifest naming the newer systems is told 6.2 at
-    // most, as on Windows itself; either way it is past 6.1.
-    EXPECT_TRUE(at62);
-    EXPECT_FALSE(IsOsVersionAtLeast(10, 1, 0));
-  } else {
-    ADD_FAILURE() << "unknown version " << version;
+  const struct {
+    const char* version;
+    std::vector<std::array<int, 4>> checks;  // major, minor, service pack, at least
+  } rows[] = {
+      {"vista", {{6, 0, 0, true}, {6, 1, 0, false}}},
+      // Wine's win7 reports service pack 1.
+      {"win7", {{6, 1, 0, true}, {6, 1, 1, true}, {6, 2, 0, false}}},
+      {"win8", {{6, 2, 0, true}, {6, 3, 0, false}}},
+      // A program without a manifest naming the newer systems is told 6.2 at
+      // most, as on Windows itself; either way it is past 6.1.
+      {"win10", {{6, 2, 0, true}, {10, 1, 0, false}}},
+  };
+  for (const auto& row : rows) {
+    if (std::string(expected) != row.version) continue;
+    for (const auto& [major, minor, servicePack, atLeast] : row.checks)
+      EXPECT_EQ(IsOsVersionAtLeast(major, minor, servicePack), atLeast != 0)
+          << major << "." << minor << "." << servicePack;
+    if (std::string(expected) == "win7") EXPECT_EQ(ChooseDownloadChannel(), DownloadChannel::Win7);
+    return;
   }
+  ADD_FAILURE() << "unknown version " << expected;
 }
 
-TEST_F(ProbeTest, RealKeys) {
-  EXPECT_FALSE(IsWebView2Registered());  // both missing
-
-  WriteKey(HKEY_LOCAL_MACHINE, kKey1, nullptr, 0);  // key without "pv"
-  EXPECT_FALSE(IsWebView2Registered());
-  WriteText(HKEY_CURRENT_USER, kKey2, L"1.2.3.4");  // key 2 is still tried
-  EXPECT_TRUE(IsWebView2Registered());
-  RemoveKey(HKEY_CURRENT_USER, kKey2);
-
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, L"");
-  EXPECT_FALSE(IsWebView2Registered());
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, L"0.0.0.0");
-  EXPECT_FALSE(IsWebView2Registered());
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, L"0.0.0.0 ");
-  EXPECT_TRUE(IsWebView2Registered());
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, L"0.0.0.0.1");
-  EXPECT_TRUE(IsWebView2Registered());
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, L"120.0.2210.91");
-  EXPECT_TRUE(IsWebView2Registered());
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, std::wstring(300, L'1'));  // 602 bytes: too large
-  EXPECT_FALSE(IsWebView2Registered());
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, std::wstring(255, L'1'));  // 512 bytes with the zero
-  EXPECT_TRUE(IsWebView2Registered());
-  const std::wstring full(256, L'2');  // exactly 512 bytes, no zero unit
-  WriteKey(HKEY_LOCAL_MACHINE, kKey1, full.data(), 512, REG_BINARY);
-  EXPECT_TRUE(IsWebView2Registered());
-
-  WriteText(HKEY_LOCAL_MACHINE, kKey1, L"0.0.0.0");
-  WriteText(HKEY_CURRENT_USER, kKey2, L"0.0.0.0");
-  EXPECT_FALSE(IsWebView2Registered());
-  WriteText(HKEY_CURRENT_USER, kKey2, L"9");
-  EXPECT_TRUE(IsWebView2Registered());
+// The probe against Wine's real registry, one pair of planted keys a row.
+TEST(ProbeTest, RealKeys) {
+  const struct {
+    const char* label;
+    ClientKey key1, key2;
+    bool registered;
+  } rows[] = {
+      {"both missing", kNoKey, kNoKey, false},
+      {"key without pv", kNoPv, kNoKey, false},
+      {"key 2 is still tried", kNoPv, Text(L"1.2.3.4"), true},
+      {"empty", Text(L""), kNoKey, false},
+      {"absent", Text(L"0.0.0.0"), kNoKey, false},
+      {"trailing blank", Text(L"0.0.0.0 "), kNoKey, true},
+      {"five parts", Text(L"0.0.0.0.1"), kNoKey, true},
+      {"a version", Text(L"120.0.2210.91"), kNoKey, true},
+      {"602 bytes: too large", Text(std::wstring(300, L'1')), kNoKey, false},
+      {"512 bytes with the zero", Text(std::wstring(255, L'1')), kNoKey, true},
+      {"512 bytes, no zero unit", {true, true, std::wstring(256, L'2'), REG_BINARY}, kNoKey, true},
+      {"both absent", Text(L"0.0.0.0"), Text(L"0.0.0.0"), false},
+      {"absent, then a version", Text(L"0.0.0.0"), Text(L"9"), true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    PlantKey(HKEY_LOCAL_MACHINE, kKey1, row.key1);
+    PlantKey(HKEY_CURRENT_USER, kKey2, row.key2);
+    EXPECT_EQ(IsWebView2Registered(), row.registered);
+  }
+  PlantKey(HKEY_LOCAL_MACHINE, kKey1, kNoKey);
+  PlantKey(HKEY_CURRENT_USER, kKey2, kNoKey);
 }
 
 TEST(WorkerTest, StartsWaitsDeletesAndPostsClose) {

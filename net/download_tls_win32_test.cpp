@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -49,18 +50,16 @@ std::string ReadAll(const std::string& path) {
 
 void WriteOldFile() { std::ofstream(kSavePath, std::ios::binary | std::ios::trunc) << kOldContent; }
 
-// Request log lines ("<request line>\t<User-Agent>") that contain `tag`.
-std::vector<std::string> LoggedRequests(const std::string& log, const std::string& tag) {
-  std::istringstream lines(ReadAll(log));
+// Request log lines ("<request line>\t<User-Agent>") from line `from` on
+// that contain `part`.
+std::vector<std::string> LoggedRequests(std::size_t from, const std::string& part) {
+  std::istringstream lines(ReadAll(Env("VELNOR_TLS_LOG")));
   std::vector<std::string> found;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find(tag) != std::string::npos) found.push_back(line);
+  std::size_t index = 0;
+  for (std::string line; std::getline(lines, line); ++index) {
+    if (index >= from && line.find(part) != std::string::npos) found.push_back(line);
   }
   return found;
-}
-
-std::vector<std::string> LoggedRequests(const std::string& tag) {
-  return LoggedRequests(Env("VELNOR_TLS_LOG"), tag);
 }
 
 struct Outcome {
@@ -101,155 +100,105 @@ void ExpectProgress(const Outcome& outcome, std::uint64_t size, std::uint64_t to
   EXPECT_EQ(last, size);
 }
 
-TEST_F(DownloadTlsTest, SavesTheBodyOfA200) {
-  struct Case {
+const std::string kAgent = " HTTP/1.1\tVelnorInstaller/1.0";
+
+// Every row starts with kOldContent in the save file. Only a 200 with its
+// whole body replaces it; a body cut short deletes it.
+TEST_F(DownloadTlsTest, Table) {
+  enum class Progress { None, Whole, Cut };  // Cut: rising, ending short of the length
+  struct Row {
     std::string path;
-    std::size_t size;
-    bool hasLength;
+    std::string error;                    // "untouched": the download succeeds
+    std::optional<std::string> contents;  // nullopt: no file
+    Progress progress;
+    std::uint64_t total;     // in every progress call: the Content-Length, or 0
+    std::string hop;         // in the request line of every request made
+    std::size_t requests;    // how many; the first is exactly the GET of `path`
+    const char* port = "VELNOR_TLS_PORT";
   };
-  for (const Case& c : {Case{"/file/100000", 100000, true}, Case{"/chunked/50000", 50000, false},
-                        Case{"/file/1", 1, true}}) {
-    SCOPED_TRACE(c.path);
-    WriteOldFile();
-    const Outcome outcome = Download(Url(c.path));
-    EXPECT_TRUE(outcome.ok) << outcome.error;
-    EXPECT_EQ(outcome.error, "untouched");
-    EXPECT_EQ(ReadAll(kSavePath), Body(c.size));
-    ExpectProgress(outcome, c.size, c.hasLength ? c.size : 0);
-  }
-}
-
-TEST_F(DownloadTlsTest, EmptyBodyTruncatesTheFileWithoutProgress) {
-  WriteOldFile();
-  const Outcome outcome = Download(Url("/empty"));
-  EXPECT_TRUE(outcome.ok) << outcome.error;
-  EXPECT_TRUE(Exists(kSavePath));
-  EXPECT_EQ(ReadAll(kSavePath), "");
-  EXPECT_TRUE(outcome.progress.empty());
-}
-
-TEST_F(DownloadTlsTest, SendsTheRequestLineAndUserAgent) {
-  ASSERT_TRUE(Download(Url("/file/16?tag=agent")).ok);
-  EXPECT_EQ(LoggedRequests("tag=agent"),
-            std::vector<std::string>{"GET /file/16?tag=agent HTTP/1.1\tVelnorInstaller/1.0"});
-}
-
-TEST_F(DownloadTlsTest, StatusesOtherThan200LeaveTheFileAlone) {
-  struct Case {
-    std::string path;
-    std::string error;
-  };
-  for (const Case& c :
-       {Case{"/status/404", "HTTP status not OK: 404"},
-        Case{"/status/204", "HTTP status not OK: 204"},
-        Case{"/status/304", "HTTP status not OK: 304"},
-        Case{"/status/500", "HTTP status not OK: 500"},
-        // Not a redirect status, so WinHTTP leaves it alone.
-        Case{"/redirect/300?to=" + OtherBase() + "/file/16", "HTTP status not OK: 300"}}) {
-    SCOPED_TRACE(c.path);
-    WriteOldFile();
-    const Outcome outcome = Download(Url(c.path));
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.error, c.error);
-    EXPECT_EQ(ReadAll(kSavePath), kOldContent);
-    EXPECT_TRUE(outcome.progress.empty());
-  }
-}
-
-// Lines of the request log from `from` on that contain `part`.
-std::vector<std::string> NewRequests(std::size_t from, const std::string& part) {
-  std::vector<std::string> lines = LoggedRequests("");
-  std::vector<std::string> found;
-  for (std::size_t i = from; i < lines.size(); ++i) {
-    if (lines[i].find(part) != std::string::npos) found.push_back(lines[i]);
-  }
-  return found;
-}
-
-// WinHTTP follows redirects itself (nothing turns that off), up to ten in a
-// row, resolving relative and long Location values: such redirect statuses
-// never reach the downloader's own policy. Every hop is requested with the
-// downloader's user agent, and the last answer is the one saved.
-TEST_F(DownloadTlsTest, WinHttpFollowsRedirectChainsAcrossPorts) {
   const std::string other = OtherBase();
-  struct Case {
-    std::string path;
-    std::string hop;  // in the request line of every hop
-    std::size_t requests;
+  const std::string ok = "untouched";
+  const std::vector<Row> rows = {
+      {"/file/100000", ok, Body(100000), Progress::Whole, 100000, "/file/100000", 1},
+      {"/chunked/50000", ok, Body(50000), Progress::Whole, 0, "/chunked/50000", 1},
+      {"/file/1", ok, Body(1), Progress::Whole, 1, "/file/1 HTTP", 1},
+      {"/empty", ok, "", Progress::None, 0, "/empty", 1},
+      {"/file/16?tag=agent", ok, Body(16), Progress::Whole, 16, "tag=agent", 1},
+      // WinHTTP follows redirects itself (nothing turns that off), up to ten
+      // in a row, resolving relative and long Location values: such redirect
+      // statuses never reach the downloader's own policy. The last answer is
+      // the one saved.
+      {"/redirect/302?to=" + other + "/file/16%3Fhop%3Done", ok, Body(16), Progress::Whole, 16,
+       "one", 2},
+      {"/chain/2?base=" + other, ok, Body(16), Progress::Whole, 16, "/chain/", 3},
+      {"/chain/3?base=" + other, ok, Body(16), Progress::Whole, 16, "/chain/", 4},
+      {"/chain/10?base=" + other, ok, Body(16), Progress::Whole, 16, "/chain/", 11},
+      {"/redirect/301?hop=rel&to=/file/16%3Fhop%3Drel", ok, Body(16), Progress::Whole, 16, "rel",
+       2},
+      {"/redirect/303?hop=see&to=" + other + "/file/16%3Fhop%3Dsee", ok, Body(16), Progress::Whole,
+       16, "see", 2},
+      {"/redirect/307?hop=tmp&to=" + other + "/file/16%3Fhop%3Dtmp", ok, Body(16), Progress::Whole,
+       16, "tmp", 2},
+      {"/redirect/308?hop=perm&to=" + other + "/file/16%3Fhop%3Dperm", ok, Body(16),
+       Progress::Whole, 16, "perm", 2},
+      // Longer than the 2047 units the downloader itself would read.
+      {"/longlocation/2048?base=" + other, ok, Body(16), Progress::Whole, 16, "/longlocation/", 1},
+      {"/longlocation/5000?base=" + other, ok, Body(16), Progress::Whole, 16, "/longlocation/", 1},
+      {"/status/404", "HTTP status not OK: 404", kOldContent, Progress::None, 0, "", 0},
+      {"/status/204", "HTTP status not OK: 204", kOldContent, Progress::None, 0, "", 0},
+      {"/status/304", "HTTP status not OK: 304", kOldContent, Progress::None, 0, "", 0},
+      {"/status/500", "HTTP status not OK: 500", kOldContent, Progress::None, 0, "", 0},
+      // Not a redirect status, so WinHTTP leaves it alone.
+      {"/redirect/300?to=" + other + "/file/16", "HTTP status not OK: 300", kOldContent,
+       Progress::None, 0, "", 0},
+      // Redirects WinHTTP will not follow end inside WinHttpReceiveResponse,
+      // before the downloader sees a status: more than ten in a row, one from
+      // https to http, one without Location, one to a port where nothing
+      // listens.
+      {"/chain/11?base=" + other, "WinHttpReceiveResponse failed", kOldContent, Progress::None, 0,
+       "", 0},
+      {"/redirect/302?to=http://localhost:" + Env("VELNOR_TLS_OTHER_PORT") + "/file/16",
+       "WinHttpReceiveResponse failed", kOldContent, Progress::None, 0, "", 0},
+      {"/status/301", "WinHttpReceiveResponse failed", kOldContent, Progress::None, 0, "", 0},
+      {"/longlocation/2047", "WinHttpReceiveResponse failed", kOldContent, Progress::None, 0, "",
+       0},
+      // A body cut short is not a download: the half-written file is deleted.
+      {"/closeearly/100000", "download incomplete", std::nullopt, Progress::Cut, 100000, "", 0},
+      // WinHTTP validates the server's certificate: the handshake fails and
+      // no request reaches the server (checked below).
+      {"/file/16", "WinHttpSendRequest failed", kOldContent, Progress::None, 0, "", 0,
+       "VELNOR_TLS_SELFSIGNED_PORT"},
+      {"/file/16", "WinHttpSendRequest failed", kOldContent, Progress::None, 0, "", 0,
+       "VELNOR_TLS_WRONGHOST_PORT"},
+      {"/file/16", "WinHttpSendRequest failed", kOldContent, Progress::None, 0, "", 0,
+       "VELNOR_TLS_EXPIRED_PORT"},
   };
-  for (const Case& c : {
-           Case{"/redirect/302?to=" + other + "/file/16%3Fhop%3Done", "one", 2},
-           Case{"/chain/2?base=" + other, "/chain/", 3},
-           Case{"/chain/3?base=" + other, "/chain/", 4},
-           Case{"/chain/10?base=" + other, "/chain/", 11},
-           Case{"/redirect/301?hop=rel&to=/file/16%3Fhop%3Drel", "rel", 2},
-           Case{"/redirect/303?hop=see&to=" + other + "/file/16%3Fhop%3Dsee", "see", 2},
-           Case{"/redirect/307?hop=tmp&to=" + other + "/file/16%3Fhop%3Dtmp", "tmp", 2},
-           Case{"/redirect/308?hop=perm&to=" + other + "/file/16%3Fhop%3Dperm", "perm", 2},
-           // Longer than the 2047 units the downloader itself would read.
-           Case{"/longlocation/2048?base=" + other, "/longlocation/", 1},
-           Case{"/longlocation/5000?base=" + other, "/longlocation/", 1},
-       }) {
-    SCOPED_TRACE(c.path);
-    const std::size_t logged = LoggedRequests("").size();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.port) + " " + row.path);
+    const std::size_t logged = LoggedRequests(0, "").size();
     WriteOldFile();
-    const Outcome outcome = Download(Url(c.path));
-    EXPECT_TRUE(outcome.ok) << outcome.error;
-    EXPECT_EQ(outcome.error, "untouched");
-    EXPECT_EQ(ReadAll(kSavePath), Body(16));
-    const std::vector<std::string> hops = NewRequests(logged, c.hop);
-    EXPECT_EQ(hops.size(), c.requests);
-    for (const std::string& hop : hops) {
-      EXPECT_NE(hop.find(" HTTP/1.1\tVelnorInstaller/1.0"), std::string::npos) << hop;
+    const Outcome outcome = Download(Url(row.port, row.path));
+    EXPECT_EQ(outcome.ok, row.error == ok);
+    EXPECT_EQ(outcome.error, row.error);
+    if (row.contents) {
+      EXPECT_EQ(ReadAll(kSavePath), *row.contents);
+    } else {
+      EXPECT_FALSE(Exists(kSavePath));
     }
-  }
-}
-
-// Redirects that WinHTTP will not follow end inside WinHttpReceiveResponse,
-// before the downloader sees a status: more than ten in a row, one from
-// https to http, one without Location, one to a port where nothing listens.
-TEST_F(DownloadTlsTest, RedirectsWinHttpRefusesFailWithoutSaving) {
-  const std::string other = OtherBase();
-  for (const std::string& path :
-       {"/chain/11?base=" + other,
-        "/redirect/302?to=http://localhost:" + Env("VELNOR_TLS_OTHER_PORT") + "/file/16",
-        std::string("/status/301"), std::string("/longlocation/2047")}) {
-    SCOPED_TRACE(path);
-    WriteOldFile();
-    const Outcome outcome = Download(Url(path));
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.error, "WinHttpReceiveResponse failed");
-    EXPECT_EQ(ReadAll(kSavePath), kOldContent);
-    EXPECT_TRUE(outcome.progress.empty());
-  }
-}
-
-// WinHTTP validates the server's certificate: the handshake fails, no
-// request reaches the server and the file is left as it was.
-TEST_F(DownloadTlsTest, BadCertificatesFailBeforeAnyRequest) {
-  for (const char* port :
-       {"VELNOR_TLS_SELFSIGNED_PORT", "VELNOR_TLS_WRONGHOST_PORT", "VELNOR_TLS_EXPIRED_PORT"}) {
-    SCOPED_TRACE(port);
-    WriteOldFile();
-    const Outcome outcome = Download(Url(port, "/file/16"));
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.error, "WinHttpSendRequest failed");
-    EXPECT_EQ(ReadAll(kSavePath), kOldContent);
-    EXPECT_TRUE(outcome.progress.empty());
+    if (row.progress == Progress::None) EXPECT_TRUE(outcome.progress.empty());
+    if (row.progress == Progress::Whole) ExpectProgress(outcome, row.contents->size(), row.total);
+    if (row.progress == Progress::Cut) {
+      ASSERT_FALSE(outcome.progress.empty());
+      EXPECT_LT(outcome.progress.back().first, row.total);
+      ExpectProgress(outcome, outcome.progress.back().first, row.total);
+    }
+    if (row.requests == 0) continue;
+    const std::vector<std::string> hops = LoggedRequests(logged, row.hop);
+    EXPECT_EQ(hops.size(), row.requests);
+    if (!hops.empty()) EXPECT_EQ(hops[0], "GET " + row.path + kAgent);
+    for (const std::string& hop : hops) EXPECT_NE(hop.find(kAgent), std::string::npos) << hop;
   }
   EXPECT_EQ(ReadAll(Env("VELNOR_TLS_BAD_CERT_LOG")), "");
-}
-
-// A body cut short is not a download: the half-written file is deleted.
-TEST_F(DownloadTlsTest, ConnectionClosedEarlyDeletesTheFile) {
-  WriteOldFile();
-  const Outcome outcome = Download(Url("/closeearly/100000"));
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, "download incomplete");
-  EXPECT_FALSE(Exists(kSavePath));
-  ASSERT_FALSE(outcome.progress.empty());
-  EXPECT_LT(outcome.progress.back().first, 100000u);
-  EXPECT_EQ(outcome.progress.back().second, 100000u);
 }
 
 // The server sends half the body and then nothing for longer than the 30 s
