@@ -35,19 +35,15 @@ const wchar_t kKey1[] =
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-Urls BrowserLog() {
-  Urls lines;
-  std::ifstream log(std::getenv("VELNOR_BROWSER_LOG"));
-  for (std::string line; std::getline(log, line);) lines.push_back(Wide(line));
-  return lines;
-}
-
-// Waits (bounded) until the stand-in browser has logged `count` URLs.
+// The URLs the stand-in browser was handed, once it has `count` of them or
+// after a bounded wait.
 Urls WaitForBrowserLog(std::size_t count) {
-  Urls lines = BrowserLog();
-  for (int i = 0; i < 1500 && lines.size() < count; ++i) {
-    Sleep(20);
-    lines = BrowserLog();
+  Urls lines;
+  for (int i = 0; i < 1500 && (i == 0 || lines.size() < count); ++i) {
+    if (i) Sleep(20);
+    lines.clear();
+    std::ifstream log(std::getenv("VELNOR_BROWSER_LOG"));
+    for (std::string line; std::getline(log, line);) lines.push_back(Wide(line));
   }
   return lines;
 }
@@ -89,14 +85,6 @@ HWND MakeOwner() {
                          100, nullptr, nullptr, windowClass.hInstance, nullptr);
 }
 
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
 // Runs InstallWorker on a thread of its own, as the window does, while this
 // (window) thread runs its message loop; the box is answered as given.
 SeenBox RunWorker(HWND owner, BoxAnswer answer) {
@@ -107,13 +95,14 @@ SeenBox RunWorker(HWND owner, BoxAnswer answer) {
     InstallWorker(owner);
     done = true;
   });
+  MSG msg;
   for (int i = 0; i < 6000 && !done; ++i) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    Pump();
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   }
   worker.join();
   answerer.join();
-  Pump();
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   return seen;
 }
 

@@ -32,14 +32,12 @@ FakeResponse Ok(std::vector<std::string> chunks, bool withLength = true) {
   return response;
 }
 
-FakeResponse WithLength(FakeResponse response, std::uint32_t length) {
-  response.length = length;
-  return response;
-}
-
-FakeResponse ReadFails(std::vector<std::string> chunks, bool withLength) {
-  FakeResponse response = Ok(std::move(chunks), withLength);
-  response.readFailsAfterChunks = true;
+// A 200 whose body does not match: a read that fails after the chunks, or a
+// length (0: none) other than the bytes sent.
+FakeResponse Damaged(std::vector<std::string> chunks, std::uint32_t length, bool readFails) {
+  FakeResponse response = Ok(std::move(chunks), length != 0);
+  if (length) response.length = length;
+  response.readFailsAfterChunks = readFails;
   return response;
 }
 
@@ -192,7 +190,8 @@ TEST_F(DownloadTest, Table) {
   for (std::uint32_t status : {301u, 302u, 303u, 307u, 308u})
     rows.push_back({"redirect " + std::to_string(status), "https://a/1",
                     {Redirect(status, "https://b:444/2"), Ok({"data"})}, kUntouched, "data",
-                    {{4, 4}}, Concat({Redirected(1, "a", 443, "/1"), Saved(2, "b", 444, "/2", 2)})});
+                    {{4, 4}},
+                    Concat({Redirected(1, "a", 443, "/1"), Saved(2, "b", 444, "/2", 2)})});
   for (const char* location : {"/relative/path", "other.exe", "http://a/1", "HTTPS://a/1", ""})
     rows.push_back({std::string("Location ") + location, "https://a/1",
                     {Redirect(302, location), Ok({"x"})}, "URL parse failed", kPrevious, {},
@@ -202,20 +201,23 @@ TEST_F(DownloadTest, Table) {
                     "HTTP status not OK: " + std::to_string(status), kPrevious, {},
                     Concat({Pass(1, "a", 443, "/1"), Closes(1)})});
   // Each failing operation closes what was opened, newest first.
-  const Calls pass1 = Pass(1, "a", 443, "/1");
-  const Calls upTo[] = {{"OpenSession -> null"},
-                        {pass1[0], pass1[1], "Connect s1 a 443 -> null", "Close s1"},
-                        {pass1[0], pass1[1], pass1[2], "OpenGetRequest c1 /1 -> null", "Close c1",
-                         "Close s1"},
-                        Concat({Calls(pass1.begin(), pass1.begin() + 5), Closes(1)}),
-                        Concat({Calls(pass1.begin(), pass1.begin() + 6), Closes(1)})};
-  const char* operations[] = {"open", "connect", "request", "send", "receive"};
-  const char* errors[] = {"WinHttpOpen failed", "WinHttpConnect failed",
-                          "WinHttpOpenRequest failed", "WinHttpSendRequest failed",
-                          "WinHttpReceiveResponse failed"};
-  for (int i = 0; i < 5; ++i)
-    rows.push_back({std::string("fails at ") + operations[i], "https://a/1",
-                    {FailAt(operations[i])}, errors[i], kPrevious, {}, upTo[i]});
+  const Calls p = Pass(1, "a", 443, "/1");
+  const struct {
+    const char* operation;
+    const char* error;
+    Calls calls;
+  } failing[] = {
+      {"open", "WinHttpOpen failed", {"OpenSession -> null"}},
+      {"connect", "WinHttpConnect failed", {p[0], p[1], "Connect s1 a 443 -> null", "Close s1"}},
+      {"request", "WinHttpOpenRequest failed",
+       {p[0], p[1], p[2], "OpenGetRequest c1 /1 -> null", "Close c1", "Close s1"}},
+      {"send", "WinHttpSendRequest failed", Concat({Calls(p.begin(), p.begin() + 5), Closes(1)})},
+      {"receive", "WinHttpReceiveResponse failed",
+       Concat({Calls(p.begin(), p.end() - 1), Closes(1)})},
+  };
+  for (const auto& f : failing)
+    rows.push_back({std::string("fails at ") + f.operation, "https://a/1", {FailAt(f.operation)},
+                    f.error, kPrevious, {}, f.calls});
   // A body that ended early is never reported as a download: the file is
   // removed so nothing runs a truncated program.
   const struct {
@@ -224,11 +226,11 @@ TEST_F(DownloadTest, Table) {
     Progress progress;
     int reads;
   } damaged[] = {
-      {"read fails", ReadFails({"abc", "def"}, true), {{3, 6}, {6, 6}}, 3},
-      {"read fails, no length", ReadFails({"abc"}, false), {{3, 0}}, 2},
-      {"short body", WithLength(Ok({"abc"}), 10), {{3, 10}}, 2},
-      {"long body", WithLength(Ok({"abcdef"}), 3), {{6, 3}}, 2},
-      {"missing body", WithLength(Ok({}), 5), {}, 1},
+      {"read fails", Damaged({"abc", "def"}, 6, true), {{3, 6}, {6, 6}}, 3},
+      {"read fails, no length", Damaged({"abc"}, 0, true), {{3, 0}}, 2},
+      {"short body", Damaged({"abc"}, 10, false), {{3, 10}}, 2},
+      {"long body", Damaged({"abcdef"}, 3, false), {{6, 3}}, 2},
+      {"missing body", Damaged({}, 5, false), {}, 1},
   };
   for (const auto& d : damaged)
     rows.push_back({d.label, "https://a/1", {d.response}, "download incomplete", std::nullopt,
@@ -249,7 +251,8 @@ TEST_F(DownloadTest, SavePathThatCannotBeOpenedFailsAfterTheResponse) {
   FakeHttpReset({Ok({"x"})});
   EXPECT_FALSE(DownloadFile("https://a/1", dir_, error_, ProgressCallback()));
   EXPECT_EQ(error_, "failed to create save file");
-  EXPECT_EQ(FakeHttpCalls(), Concat({Pass(1, "a", 443, "/1"), {"QueryContentLength r1"}, Closes(1)}));
+  EXPECT_EQ(FakeHttpCalls(),
+            Concat({Pass(1, "a", 443, "/1"), {"QueryContentLength r1"}, Closes(1)}));
 }
 
 TEST_F(DownloadTest, WriteFailureFailsAndRemovesTheFile) {

@@ -87,7 +87,8 @@ TEST(RecordProductTest, Table) {
     RecordProduct();
 
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
-    EXPECT_EQ(GetFileAttributesW(directory.c_str()), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(GetFileAttributesW(directory.c_str()),
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
     if (row.after) {
       EXPECT_EQ(Slurp(file), *row.after);
     } else {
