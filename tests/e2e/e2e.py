@@ -108,17 +108,9 @@ class Run:
     """One run of the installer: what it did and what it left."""
 
     def __init__(self, workdir):
-        self.workdir = workdir
-        self.proc = None
-        self.started = 0.0
-        self.code = None
-        self.elapsed = None
-        self.ended_at = None
-        self.requests = []
-        self.events = []
-        self.browser = []
-        self.setup_log = {}
-        self.notes = {}
+        self.workdir, self.proc, self.started = workdir, None, 0.0
+        self.code = self.elapsed = self.ended_at = None
+        self.requests, self.events, self.browser, self.setup_log = [], [], [], {}
 
     def path(self, name):
         return os.path.join(self.workdir, name)
@@ -170,22 +162,18 @@ class Server:
 
     def requests(self):
         """(request line, User-Agent) of every request, in order."""
-        if not os.path.exists(self.log_path):
-            return []
-        with open(self.log_path, encoding="utf-8") as lines:
-            return [tuple(line.rstrip("\n").split("\t", 1)) for line in lines if line.strip()]
+        return [tuple(line.split("\t", 1)) for line in wine_desktop.read_lines(self.log_path)]
 
     def events(self):
-        if not os.path.exists(self.events_path):
-            return []
-        with open(self.events_path, encoding="utf-8") as lines:
-            return [json.loads(line) for line in lines if line.strip()]
+        return [json.loads(line) for line in wine_desktop.read_lines(self.events_path)]
 
     def event_time(self, name):
-        for event in self.events():
-            if event["event"] == name:
-                return event["time"]
-        return None
+        return event_time(self.events(), name)
+
+
+def event_time(events, name):
+    """The time of the server's first event called name, or None."""
+    return next((event["time"] for event in events if event["event"] == name), None)
 
 
 class Suite:
@@ -317,11 +305,8 @@ class Suite:
     def probe(self, *command, timeout=60):
         """Runs e2e_probe.exe in the prefix; its "key<TAB>value" lines as a dict."""
         result = self.wine(self.args.probe, *command, timeout=timeout, check=False)
-        values = {}
-        for line in result.stdout.decode("utf-8", errors="replace").splitlines():
-            key, _, value = line.partition("\t")
-            values[key] = value
-        return values
+        return dict(line.partition("\t")[::2]
+                    for line in result.stdout.decode("utf-8", errors="replace").splitlines())
 
     def watch_window(self, timeout=60):
         """Starts e2e_probe.exe watching the installer's window; returns it
@@ -330,16 +315,12 @@ class Suite:
         output = os.path.join(self.work, "watch.out")
         watcher = wine_desktop.launch(self.args.wine_run, [self.args.probe, "watch", str(timeout * 1000)],
                                       self.env, output)
-
-        def lines():
-            return wine_desktop.read_lines(output)
-
-        wait_until(lambda: "watch\tready" in lines() or watcher.poll() is not None, 30)
-        if "watch\tready" not in lines():
+        watcher.lines = lambda: wine_desktop.read_lines(output)
+        wait_until(lambda: "watch\tready" in watcher.lines() or watcher.poll() is not None, 30)
+        if "watch\tready" not in watcher.lines():
             watcher.kill()
             watcher.wait()
             return None
-        watcher.lines = lines
         return watcher
 
     def window_gone(self, watcher, timeout=30):
@@ -417,11 +398,8 @@ def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60
             run.events = server.events()
             server.stop()
     run.browser = suite.browser()
-    if os.path.exists(run.path("setup.log")):
-        with open(run.path("setup.log"), encoding="utf-8", errors="replace") as lines:
-            for line in lines:
-                key, _, value = line.rstrip("\n").partition("\t")
-                run.setup_log[key] = value
+    run.setup_log = dict(line.partition("\t")[::2]
+                         for line in wine_desktop.read_lines(run.path("setup.log")))
     log("  installer exit code %s after %.1f s; requests %s; browser %s" % (
         run.code, run.elapsed or -1, [r[0] for r in run.requests], run.browser))
     return run
@@ -506,7 +484,7 @@ def success_throttled(suite):
         suite.check(not is_black(inside) and is_black(client(zero, -3, 150)) and
                     is_black(client(zero, WINDOW_W + 2, 150)) and is_black(client(zero, 100, -3)),
                     "the screen shows the window at its centred place, nothing around it")
-        body_start = frames.get("body-start") or server_event(run, "body-start")
+        body_start = frames.get("body-start") or event_time(run.events, "body-start")
         suite.check(body_start is None or zero.taken < body_start,
                     "the first frame was taken before any body byte was sent")
         suite.check(fill_columns(zero) == [], "before any body byte the bar shows no fill",
@@ -543,13 +521,6 @@ def success_throttled(suite):
     check_clean_success(suite, run, RELEASE_URL)
     suite.check(suite.read_software_list() == PRODUCT_RECORD,
                 "a new software list holds the product record alone", suite.read_software_list())
-
-
-def server_event(run, name):
-    for event in run.events:
-        if event["event"] == name:
-            return event["time"]
-    return None
 
 
 @scenario("success")
@@ -722,7 +693,7 @@ def close_box_during_download(suite):
         # Wine winds a process down for about 2 s after its last window is
         # destroyed (a minimal Win32 program shows the same); the bound covers that.
         suite.check(took < 4.0, "the process ends right after its window", "%.2f s" % took)
-    suite.check(server_event(run, "body-end") is None, "the download had not finished")
+    suite.check(event_time(run.events, "body-end") is None, "the download had not finished")
     suite.check(run.browser == [], "no box and no browser followed", run.browser)
     suite.check(run.setup_log == {}, "no setup program was started", run.setup_log)
 
