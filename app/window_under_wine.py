@@ -23,6 +23,7 @@ from wine_desktop import wait_until  # noqa: E402
 
 WIDTH, HEIGHT = 560, 310
 ORIGIN = (680, 385)  # the centred window's top-left corner on the 1920 x 1080 screen
+WINDOW = ORIGIN + (WIDTH, HEIGHT)  # its rectangle on the screen
 TITLE = "^Velnor Installer$"
 PROMPT = "^系统提示$"
 
@@ -86,10 +87,6 @@ def wait_for(s, title, seconds=60):
     return wait_until(lambda: windows(s, title), seconds, 0.2)
 
 
-def geometry(s, window):
-    return wine_desktop.geometry(s.env, window)
-
-
 def mouse(s, x, y, *actions):
     """Moves to client (x, y) of the centred window and presses/releases."""
     wine_desktop.mouse(s.env, ORIGIN[0] + x, ORIGIN[1] + y, actions, hold=0.15, settle=0.15)
@@ -113,14 +110,9 @@ def answer_prompt(s, boxes):
     wait_until(lambda: not windows(s, PROMPT), 10, 0.2)
 
 
-def browser_urls(s):
-    with open(s.browser_log) as f:
-        return f.read().split()
-
-
 def capture(s):
     """The window's pixels as rows of (r, g, b), read from the screen."""
-    return wine_desktop.screenshot(s.env, (ORIGIN[0], ORIGIN[1], WIDTH, HEIGHT)).rows()
+    return wine_desktop.screenshot(s.env, WINDOW).rows()
 
 
 def settled_frame(s, ready=lambda frame: True, seconds=15):
@@ -209,8 +201,8 @@ def test_half_window_and_close_box(s):
     if not check(len(found) == 1, "the window opens"):
         exit_code(process, 1)
         return
-    check(geometry(s, found[0]) == (ORIGIN[0], ORIGIN[1], WIDTH, HEIGHT),
-          "the window is 560 x 310 at (680, 385): %s" % (geometry(s, found[0]),))
+    at = wine_desktop.geometry(s.env, found[0])
+    check(at == WINDOW, "the window is 560 x 310 at (680, 385): %s" % (at,))
 
     frame = settled_frame(s, has_fill)
     span = fill_span(frame, BAR_MID_Y)
@@ -306,26 +298,40 @@ def test_without_bar_pictures(s):
     check(exit_code(process) == 0, "closed by the close box; exit code 0")
 
 
-def test_failed_download(s):
+def failure_prompt_case(s, program, label, bar_check, ready=lambda frame: True):
+    """A download that ends in the failure prompt: the page goes to the
+    browser, and after Cancel the window stays until its close box."""
     open(s.browser_log, "w").close()
-    process = launch(s, "app_failing_download")
+    process = launch(s, program)
     found = wait_for(s, TITLE)
-    check(len(found) == 1, "failed download: the window opens")
+    check(len(found) == 1, "%s: the window opens" % label)
     boxes = wait_for(s, PROMPT, 30)
-    check(len(boxes) == 1, "failed download: the failure prompt opens")
+    check(len(boxes) == 1, "%s: the download-failed prompt opens" % label)
     if found:
-        frame = settled_frame(s, lambda f: (fill_span(f, BAR_MID_Y) or (0, 0))[1] > 390)
+        bar_check(settled_frame(s, ready))
+    urls = wine_desktop.read_lines(s.browser_log)
+    check(len(urls) == 1 and "/velnor-video/" in urls[0],
+          "%s: the download page was handed to the browser: %s" % (label, urls))
+    answer_prompt(s, boxes)
+    check(not windows(s, PROMPT), "%s: the prompt is answered" % label)
+    check(len(windows(s, TITLE)) == 1, "%s: after the prompt the window stays open" % label)
+    click(s, 552, 40)
+    check(exit_code(process) == 0, "%s: closed by the close box; exit code 0" % label)
+
+
+def test_failed_download(s):
+    def last_report_stays(frame):
         span = fill_span(frame, BAR_MID_Y)
         check(span is not None and 396 <= span[1] <= 403,
-              "the last report (75 %%) stays on screen: %s" % (span,))
-    urls = browser_urls(s)
-    check(len(urls) == 1 and "/velnor-video/" in urls[0],
-          "the download page was handed to the browser: %s" % urls)
-    answer_prompt(s, boxes)
-    check(not windows(s, PROMPT), "the prompt is answered")
-    check(len(windows(s, TITLE)) == 1, "after the prompt the window stays open")
-    click(s, 552, 40)
-    check(exit_code(process) == 0, "failed download: closed by the close box; exit code 0")
+              "failed download: the last report (75 %%) stays on screen: %s" % (span,))
+    failure_prompt_case(s, "app_failing_download", "failed download", last_report_stays,
+                        lambda frame: (fill_span(frame, BAR_MID_Y) or (0, 0))[1] > 390)
+
+
+def test_worker_not_started(s):
+    failure_prompt_case(s, "app_thread_refused", "worker not started",
+                        lambda frame: check(all(span is None for span in bar_rows(frame)),
+                                            "worker not started: no download ran (no fill)"))
 
 
 def test_close_during_download(s):
@@ -340,26 +346,6 @@ def test_close_during_download(s):
     check(exit_code(process, 15) == 0,
           "hanging download: the close box ends the process at once; exit code 0")
     check(not windows(s, PROMPT), "hanging download: no prompt after closing")
-
-
-def test_worker_not_started(s):
-    open(s.browser_log, "w").close()
-    process = launch(s, "app_thread_refused")
-    found = wait_for(s, TITLE)
-    check(len(found) == 1, "worker not started: the window opens")
-    boxes = wait_for(s, PROMPT, 30)
-    check(len(boxes) == 1, "worker not started: the download-failed prompt opens")
-    if found:
-        check(all(span is None for span in bar_rows(settled_frame(s))),
-              "worker not started: no download ran (no fill)")
-    urls = browser_urls(s)
-    check(len(urls) == 1 and "/velnor-video/" in urls[0],
-          "worker not started: the download page was handed to the browser: %s" % urls)
-    answer_prompt(s, boxes)
-    check(len(windows(s, TITLE)) == 1 and not windows(s, PROMPT),
-          "worker not started: after the prompt the window stays open")
-    click(s, 552, 40)
-    check(exit_code(process) == 0, "worker not started: closed by the close box; exit code 0")
 
 
 def main():
@@ -377,7 +363,7 @@ def main():
                 print("the window did not open", file=sys.stderr)
                 return 1
             settled_frame(s, has_fill)
-            wine_desktop.save_screen(s.env, sys.argv[5], (ORIGIN[0], ORIGIN[1], WIDTH, HEIGHT))
+            wine_desktop.screenshot(s.env, (ORIGIN[0], ORIGIN[1], WIDTH, HEIGHT), sys.argv[5])
             click(s, 552, 40)
             return 0 if exit_code(process) == 0 else 1
         for test in (test_half_window_and_close_box, test_progress_frames,
