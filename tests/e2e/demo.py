@@ -46,9 +46,31 @@ def main():
     os.makedirs(suite.work, exist_ok=True)
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
-    run = e2e.Run(suite.workdir("run"))
-    server = None
     frames = []
+
+    def record(run):
+        geometry = e2e.wait_until(
+            lambda: window_geometry(suite, "Velnor Installer") or (not run.running() and "gone"), 60)
+        if geometry in (None, "gone"):
+            print("demo: the installer's window did not appear")
+            return
+        print("demo: window at %d,%d, %dx%d" % geometry)
+        wine_desktop.screenshot(suite.env, path=os.path.join(args.out, "screen-start.png"))
+        # Frames until the window is hidden (download done) or the run ends.
+        deadline = time.monotonic() + args.seconds * 4 + 30
+        while run.running() and time.monotonic() < deadline:
+            if not window_geometry(suite, "Velnor Installer"):
+                break
+            frame = os.path.join(args.out, "frame-%03d.png" % len(frames))
+            wine_desktop.screenshot(suite.env, geometry, frame)
+            frames.append(frame)
+            time.sleep(0.5)
+        setup = e2e.wait_until(
+            lambda: window_geometry(suite, "velnor setup \\(demo\\)") or not run.running(), 20)
+        if setup and setup is not True:
+            time.sleep(0.5)
+            wine_desktop.screenshot(suite.env, path=os.path.join(args.out, "setup-running.png"))
+
     try:
         suite.kill_wine()
         if os.environ.get("DISPLAY"):
@@ -60,55 +82,17 @@ def main():
             print("demo: no DISPLAY; using a private Xvfb display %s" % suite.display)
         suite.prepare_prefix()
         suite.configure(version="win10", pv_machine="1.2.3.4")
-
         payload = e2e.padded_payload(suite, args.demo_setup, args.size, "demo-setup-payload.exe")
         rate = max(1024, int(args.size / args.seconds))
-        server = e2e.Server(suite, payload, rate=rate)
-        server.start(run.workdir)
         print("demo: serving %d bytes at %d KB/s on https://localhost:%d" % (
             args.size, rate // 1024, e2e.PORT))
-
-        with open(suite.browser_log, "w"):
-            pass
-        shutil.copy(args.installer, run.path("velnor-installer.exe"))
-        run.started = time.monotonic()
-        run.proc = wine_desktop.launch(args.wine_run, [run.path("velnor-installer.exe")], suite.env,
-                                           run.path("installer.out"), cwd=run.workdir)
-        geometry = e2e.wait_until(
-            lambda: window_geometry(suite, "Velnor Installer") or (not run.running() and "gone"), 60)
-        if geometry in (None, "gone"):
-            print("demo: the installer's window did not appear")
-        else:
-            print("demo: window at %d,%d, %dx%d" % geometry)
-            wine_desktop.save_screen(suite.env, os.path.join(args.out, "screen-start.png"))
-            # Frames until the window is hidden (download done) or the run ends.
-            deadline = time.monotonic() + args.seconds * 4 + 30
-            while run.running() and time.monotonic() < deadline:
-                if not window_geometry(suite, "Velnor Installer"):
-                    break
-                frame = os.path.join(args.out, "frame-%03d.png" % len(frames))
-                wine_desktop.save_screen(suite.env, frame, geometry)
-                frames.append(frame)
-                time.sleep(0.5)
-            setup = e2e.wait_until(
-                lambda: window_geometry(suite, "velnor setup \\(demo\\)") or not run.running(), 20)
-            if setup and setup is not True:
-                time.sleep(0.5)
-                wine_desktop.save_screen(suite.env, os.path.join(args.out, "setup-running.png"))
-        try:
-            run.code = run.proc.wait(120)
-        except subprocess.TimeoutExpired:
-            print("demo: the installer still ran after two minutes; ending it")
-            suite.kill_wine()
-            run.proc.wait(30)
-        run.elapsed = time.monotonic() - run.started
+        # record()'s own waits, then two minutes more.
+        run = e2e.run_installer(suite, suite.workdir("run"), e2e.Server(suite, payload, rate=rate),
+                                during=record, timeout=args.seconds * 4 + 230)
     except e2e.Failure as error:
         print("demo: " + str(error))
         return 1
     finally:
-        if server:
-            run.requests = server.requests()
-            server.stop()
         suite.kill_wine()
         suite.stop_display()
 
