@@ -42,11 +42,6 @@ void LimitDllSearch() {
   if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
 }
 
-// The URL is ASCII: each byte becomes the same UTF-16 unit.
-std::wstring WideFromAscii(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
-
 // Starts the install on its own thread, detached: nothing ever waits for it.
 bool StartWorker(HWND window) {
   try {

@@ -8,13 +8,14 @@ std::wstring ComposeFailurePromptText(const std::wstring& message) {
          L"点击\"确定\"联系客服\n点击\"取消\"稍后处理";
 }
 
-std::wstring SupportPageUrl() {
-  // The origin is ASCII, so each character becomes the same UTF-16 unit.
-  std::wstring url;
-  for (const char* p = kSupportOrigin; *p; ++p)
-    url += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-  return url;
+std::wstring WideFromAscii(const std::string& ascii) {
+  std::wstring wide;
+  wide.reserve(ascii.size());
+  for (char c : ascii) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return wide;
 }
+
+std::wstring SupportPageUrl() { return WideFromAscii(kSupportOrigin); }
 
 void ShowFailurePrompt(WindowHandle owner, const std::wstring& message,
                        const std::wstring& pageUrl) {

@@ -13,6 +13,9 @@ inline constexpr wchar_t kFailurePromptCaption[] = L"系统提示";
 // line, then the two lines of the choice. Single line feeds only.
 std::wstring ComposeFailurePromptText(const std::wstring& message);
 
+// ASCII text (URLs, file names) as UTF-16: each byte becomes the same unit.
+std::wstring WideFromAscii(const std::string& ascii);
+
 // The support page: the support origin, no path.
 std::wstring SupportPageUrl();
 

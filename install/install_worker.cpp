@@ -10,14 +10,6 @@ namespace {
 
 const char kSaveName[] = "velnor-setup.exe";
 
-// The URL and file name are ASCII: each character becomes the same UTF-16 unit.
-std::wstring WideFromAscii(const std::string& text) {
-  std::wstring wide;
-  wide.reserve(text.size());
-  for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return wide;
-}
-
 }  // namespace
 
 void RunInstall(WindowHandle mainWindow, ProgressCallback progress) {
