@@ -11,10 +11,10 @@
 #include "app/progress.h"
 
 void InstallWorker(WindowHandle mainWindow) {
-  const char* spec = std::getenv("VELNOR_TEST_PROGRESS");
-  if (spec == nullptr) return;
+  const char* given = std::getenv("VELNOR_TEST_PROGRESS");
+  if (given == nullptr) return;
   char* end = nullptr;
-  const std::uint64_t received = std::strtoull(spec, &end, 10);
+  const std::uint64_t received = std::strtoull(given, &end, 10);
   const std::uint64_t total = std::strtoull(end, &end, 10);
   const double bytesPerSecond = std::strtod(end, &end);
   OnDownloadProgress(mainWindow, received, total);
