@@ -22,14 +22,19 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import e2e  # noqa: E402  (the end-to-end harness: server, prefix, display)
-import wine_desktop  # noqa: E402  (on the path e2e set up: the display, the screen)
+import e2e  # noqa: E402  (the end-to-end harness: server, prefix, display, screen)
 
 
 def window_geometry(suite, name):
     """(x, y, width, height) of the shown X window called name, or None."""
-    found = wine_desktop.windows(suite.env, "^%s$" % name)
-    return wine_desktop.geometry(suite.env, found[0]) if found else None
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name,
+                          "getwindowgeometry", "--shell"], env=suite.env, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, text=True, timeout=10).stdout
+    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    try:
+        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+    except (KeyError, ValueError):
+        return None
 
 
 def main():
@@ -55,21 +60,21 @@ def main():
             print("demo: the installer's window did not appear")
             return
         print("demo: window at %d,%d, %dx%d" % geometry)
-        wine_desktop.screenshot(suite.env, path=os.path.join(args.out, "screen-start.png"))
+        e2e.screenshot(suite.env, os.path.join(args.out, "screen-start.png"))
         # Frames until the window is hidden (download done) or the run ends.
         deadline = time.monotonic() + args.seconds * 4 + 30
         while run.running() and time.monotonic() < deadline:
             if not window_geometry(suite, "Velnor Installer"):
                 break
             frame = os.path.join(args.out, "frame-%03d.png" % len(frames))
-            wine_desktop.screenshot(suite.env, geometry, frame)
+            e2e.screenshot(suite.env, frame, geometry)
             frames.append(frame)
             time.sleep(0.5)
         setup = e2e.wait_until(
             lambda: window_geometry(suite, "velnor setup \\(demo\\)") or not run.running(), 20)
         if setup and setup is not True:
             time.sleep(0.5)
-            wine_desktop.screenshot(suite.env, path=os.path.join(args.out, "setup-running.png"))
+            e2e.screenshot(suite.env, os.path.join(args.out, "setup-running.png"))
 
     try:
         suite.kill_wine()

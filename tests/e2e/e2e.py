@@ -19,16 +19,16 @@ the scenarios at the end of this file.
 import argparse
 import json
 import os
+import re
+import select
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.dirname(HERE))
-import wine_desktop  # noqa: E402  the display, the prefix's programs, the screen
-from wine_desktop import log, wait_until, windows_path  # noqa: E402,F401  (public here too)
 
 PORT = 8443
 # Runs from other build folders use the same port: wait this long for it.
@@ -40,7 +40,7 @@ RELEASE_URL = DOWNLOAD_ORIGIN + "/velnor-video/release"
 USER_AGENT = "VelnorInstaller/1.0"
 SAVE_NAME = "velnor-setup.exe"
 
-SCREEN_W, SCREEN_H = wine_desktop.SCREEN
+SCREEN_W, SCREEN_H = 1920, 1080
 TITLE = "^Velnor Installer$"
 WINDOW_W, WINDOW_H = 560, 310
 # Where a 560 x 310 window centred on the 1920 x 1080 screen lands.
@@ -67,7 +67,75 @@ class Failure(Exception):
     """A scenario cannot go on (a peer did not start, a wait ran out)."""
 
 
-# --- screenshots --------------------------------------------------------------
+def log(message):
+    sys.stdout.write("[%s] %s\n" % (time.strftime("%H:%M:%S"), message))
+    sys.stdout.flush()
+
+
+def wait_until(predicate, timeout, interval=0.1):
+    """Calls predicate until it returns a true value or timeout seconds pass; its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+def wait_or_kill(process, timeout):
+    """The exit code, or None when the process still ran after timeout seconds (then killed)."""
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return None
+
+
+def windows_path(path):
+    """The Wine path of a Unix path: drive Z: maps the Unix root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def read_lines(path):
+    """The non-empty lines of a text file; [] when there is none."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8", errors="replace") as lines:
+        return [line.rstrip("\n") for line in lines if line.strip()]
+
+
+def key_values(lines):
+    """"key<TAB>value" lines as a dict."""
+    return dict(line.partition("\t")[::2] for line in lines)
+
+
+# --- the screen -----------------------------------------------------------------
+
+
+class Shot:
+    """One screenshot (the screen or a crop of it): RGB bytes row by row, time taken."""
+
+    def __init__(self, width, height, pixels, taken):
+        self.width, self.height, self.pixels, self.taken = width, height, pixels, taken
+
+    def pixel(self, x, y):
+        at = (y * self.width + x) * 3
+        return tuple(self.pixels[at:at + 3])
+
+
+def screenshot(env, path, crop=None):
+    """The screen, or its crop (x, y, width, height), saved as the PNG file
+    path and returned as a Shot."""
+    taken = time.time()
+    grab = ["import", "-window", "root"]
+    if crop:
+        grab += ["-crop", "%dx%d+%d+%d" % (crop[2], crop[3], crop[0], crop[1]), "+repage"]
+    subprocess.run(grab + ["-strip", path], env=env, check=True, timeout=30)
+    data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, timeout=30,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    return Shot(int(header.group(1)), int(header.group(2)), data[header.end():], taken)
 
 
 def client(shot, x, y):
@@ -87,12 +155,8 @@ def fill_columns(shot):
     """Columns of the bar's middle row that show the fill (242, 242, 147)
     rather than the track (239, 239, 239): the fill is yellow, low in blue."""
     y = (BAR[1] + BAR[3]) // 2
-    filled = []
-    for x in range(BAR[0], BAR[2]):
-        r, g, b = client(shot, x, y)
-        if r > 200 and g > 200 and b < 200:
-            filled.append(x)
-    return filled
+    return [x for x in range(BAR[0], BAR[2])
+            if (lambda r, g, b: r > 200 and g > 200 and b < 200)(*client(shot, x, y))]
 
 
 def text_columns(shot, rect):
@@ -156,16 +220,16 @@ class Server:
     def stop(self):
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()
-            wine_desktop.wait_or_kill(self.proc, 10)
+            wait_or_kill(self.proc, 10)
         if self.proc:
             self.stderr.close()
 
     def requests(self):
         """(request line, User-Agent) of every request, in order."""
-        return [tuple(line.split("\t", 1)) for line in wine_desktop.read_lines(self.log_path)]
+        return [tuple(line.split("\t", 1)) for line in read_lines(self.log_path)]
 
     def events(self):
-        return [json.loads(line) for line in wine_desktop.read_lines(self.events_path)]
+        return [json.loads(line) for line in read_lines(self.events_path)]
 
     def event_time(self, name):
         return event_time(self.events(), name)
@@ -188,34 +252,82 @@ class Suite:
         self.display = None
         self.failures = []
         self.current = ""
-        self.env = wine_desktop.prefix_env(self.prefix)
+        self.env = dict(os.environ, VELNOR_WINEPREFIX=self.prefix, WINEPREFIX=self.prefix,
+                        WINEDEBUG="-all")
+        self.env.pop("DISPLAY", None)
 
     # Peers: the display, the prefix and its settings.
 
     def start_display(self):
-        self.xvfb = wine_desktop.start_display(self.env, black_root=True)
-        if not self.xvfb:
+        """Xvfb with a black root on a display number of its own choice."""
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
+             "-nolisten", "tcp", "-br"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number, deadline = b"", time.monotonic() + 15
+        while not number.endswith(b"\n") and select.select(
+                [read], [], [], max(0, deadline - time.monotonic()))[0]:
+            chunk = os.read(read, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read)
+        if not number.strip():
             raise Failure("Xvfb did not start")
-        self.display = self.env["DISPLAY"]
+        self.display = self.env["DISPLAY"] = ":" + number.decode().strip()
 
     def stop_display(self):
-        wine_desktop.stop_display(self.xvfb)
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            wait_or_kill(self.xvfb, 10)
 
     def wine(self, *command, timeout=120, env=None, check=True):
-        result = wine_desktop.wine(self.args.wine_run, command, env or self.env, timeout)
-        if result is None:
-            raise Failure("%s still ran after %d s" % (" ".join(command), timeout))
+        """Runs a program of the prefix to its end; output as bytes."""
+        result = self.wine_once(command, timeout, env)
+        if result.returncode != 0 and b"wine client error" in result.stderr:
+            # The wineserver went away under the command (seen once right
+            # after a new prefix was made): wait for it to go and try again.
+            self.settle()
+            result = self.wine_once(command, timeout, env)
         if check and result.returncode != 0:
             raise Failure("%s failed (%d): %s" % (" ".join(command), result.returncode,
                                                  result.stderr.decode(errors="replace").strip()))
         return result
 
+    def wine_once(self, command, timeout, env):
+        # Output goes through files, not pipes: a wine process that has to
+        # start the wineserver hands it its descriptors, and a pipe would then
+        # stay open until the wineserver exits.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen([self.args.wine_run] + list(command), env=env or self.env,
+                                    stdout=out, stderr=err)
+            if wait_or_kill(proc, timeout) is None:
+                raise Failure("%s still ran after %d s" % (" ".join(command), timeout))
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(command, proc.returncode, out.read(), err.read())
+
+    def launch(self, command, output, env=None, cwd=None):
+        """Starts a program of the prefix, its output to the file output."""
+        with open(output, "wb") as out:
+            return subprocess.Popen([self.args.wine_run] + list(command), env=env or self.env,
+                                    cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
+
+    def wineserver(self, option):
+        """-k ends every process of the prefix, -w waits until they have ended."""
+        try:
+            subprocess.run(["wineserver", option], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        except subprocess.TimeoutExpired:
+            pass
+
     def settle(self):
-        """Waits until every process of the prefix has ended."""
-        wine_desktop.wineserver(self.env, "-w")
+        self.wineserver("-w")
 
     def kill_wine(self):
-        wine_desktop.wineserver(self.env, "-k")
+        self.wineserver("-k")
 
     def prepare_prefix(self):
         """Creates the prefix once (wine-run.sh), then once: test certificates,
@@ -230,9 +342,11 @@ class Suite:
         subprocess.run([os.path.join(self.args.source, "tests", "tls", "make_certs.sh"), self.certs],
                        check=True, timeout=120)
         self.wine(self.args.trust_ca, windows_path(os.path.join(self.certs, "ca.der")))
-        if not wine_desktop.stand_in_browser(self.args.wine_run, self.env,
-                                             os.path.join(self.own, "browser.sh"), self.browser_log):
-            raise Failure("the stand-in browser could not be registered")
+        browser = os.path.join(self.own, "browser.sh")
+        with open(browser, "w") as script:
+            script.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
+        os.chmod(browser, 0o755)
+        self.reg_add("HKCU\\Software\\Wine\\WineBrowser", "Browsers", browser)
         # Without a window manager (Xvfb) Wine waits 2 s for one on every hide
         # of a managed window; unmanaged windows are hidden and destroyed at once.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
@@ -257,13 +371,10 @@ class Suite:
             out.write("\n".join(lines) + "\n")
         self.wine("reg", "import", windows_path(path))
 
-    def profile(self):
-        users = os.path.join(self.prefix, "drive_c", "users")
-        names = [n for n in sorted(os.listdir(users)) if n != "Public"]
-        return os.path.join(users, names[0])
-
     def software_list(self):
-        return os.path.join(self.profile(), ".velnor", "config.toml")
+        users = os.path.join(self.prefix, "drive_c", "users")
+        profile = [n for n in sorted(os.listdir(users)) if n != "Public"][0]
+        return os.path.join(users, profile, ".velnor", "config.toml")
 
     def set_software_list(self, content):
         """Writes config.toml (bytes), or removes it when content is None."""
@@ -292,46 +403,42 @@ class Suite:
         return path
 
     def screenshot(self, run, name):
-        shot = wine_desktop.screenshot(self.env, path=run.path(name + ".png"))
+        shot = screenshot(self.env, run.path(name + ".png"))
         if (shot.width, shot.height) != (SCREEN_W, SCREEN_H):
             raise Failure("screenshot %s is %d x %d" % (name, shot.width, shot.height))
         return shot
 
     def visible_window(self):
         """The X window id of the shown installer window, or None."""
-        ids = wine_desktop.windows(self.env, TITLE)
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE], env=self.env,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                             timeout=10).stdout.split()
         return ids[0] if ids else None
 
     def probe(self, *command, timeout=60):
         """Runs e2e_probe.exe in the prefix; its "key<TAB>value" lines as a dict."""
         result = self.wine(self.args.probe, *command, timeout=timeout, check=False)
-        return dict(line.partition("\t")[::2]
-                    for line in result.stdout.decode("utf-8", errors="replace").splitlines())
+        return key_values(result.stdout.decode("utf-8", errors="replace").splitlines())
 
     def watch_window(self, timeout=60):
         """Starts e2e_probe.exe watching the installer's window; returns it
         once it has found the window (None if it never does). Read its
         end with window_gone()."""
         output = os.path.join(self.work, "watch.out")
-        watcher = wine_desktop.launch(self.args.wine_run, [self.args.probe, "watch", str(timeout * 1000)],
-                                      self.env, output)
-        watcher.lines = lambda: wine_desktop.read_lines(output)
+        watcher = self.launch([self.args.probe, "watch", str(timeout * 1000)], output)
+        watcher.lines = lambda: read_lines(output)
         wait_until(lambda: "watch\tready" in watcher.lines() or watcher.poll() is not None, 30)
         if "watch\tready" not in watcher.lines():
-            watcher.kill()
-            watcher.wait()
+            wait_or_kill(watcher, 0)
             return None
         return watcher
 
     def window_gone(self, watcher, timeout=30):
         """Wall-clock time at which the watched window ceased to exist, or None."""
-        if wine_desktop.wait_or_kill(watcher, timeout) is None:
+        if wait_or_kill(watcher, timeout) is None:
             return None
-        for line in watcher.lines():
-            key, _, value = line.partition("\t")
-            if key == "gone" and value != "no":
-                return float(value)
-        return None
+        gone = key_values(watcher.lines()).get("gone", "no")
+        return None if gone == "no" else float(gone)
 
     def answer_box(self, answer, timeout=30, browser_lines=1):
         """Waits for the box "系统提示", reads it, waits until the browser has
@@ -345,16 +452,25 @@ class Suite:
 
     def click(self, client_x, client_y):
         """A real press and release of the left button at a client point of
-        the centred window; time.monotonic() after the release."""
-        return wine_desktop.mouse(self.env, ORIGIN_X + client_x, ORIGIN_Y + client_y, hold=0.1)
+        the centred window (a plain xdotool click is too quick for Wine to
+        see); time.monotonic() after the release."""
+        subprocess.run(["xdotool", "mousemove", str(ORIGIN_X + client_x), str(ORIGIN_Y + client_y),
+                        "mousedown", "1", "sleep", "0.1", "mouseup", "1"],
+                       env=self.env, check=True, timeout=10)
+        return time.monotonic()
 
     def browser(self):
-        return wine_desktop.read_lines(self.browser_log)
+        return read_lines(self.browser_log)
 
     # Checks.
 
     def check(self, condition, what, detail=""):
-        return wine_desktop.check(self.failures, condition, what, detail, self.current)
+        if condition:
+            log("  ok   %s" % what)
+        else:
+            log("  FAIL %s%s" % (what, (": " + str(detail)) if detail != "" else ""))
+            self.failures.append("%s: %s" % (self.current, what))
+        return bool(condition)
 
 
 def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60, setup_seconds=0,
@@ -368,8 +484,7 @@ def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60
     setup_seconds, then exits with setup_exit."""
     run = Run(workdir)
     shutil.copy(suite.args.installer, run.path("velnor-installer.exe"))
-    with open(suite.browser_log, "w"):
-        pass
+    open(suite.browser_log, "w").close()
     run_env = dict(suite.env, VELNOR_E2E_SETUP_LOG=windows_path(run.path("setup.log")),
                    VELNOR_E2E_SETUP_SECONDS=str(setup_seconds), VELNOR_E2E_SETUP_EXIT=str(setup_exit))
     run_env.update(env or {})
@@ -377,8 +492,8 @@ def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60
         server.start(workdir)
     try:
         run.started = time.monotonic()
-        run.proc = wine_desktop.launch(suite.args.wine_run, [run.path("velnor-installer.exe")], run_env,
-                                       run.path("installer.out"), cwd=workdir)
+        run.proc = suite.launch([run.path("velnor-installer.exe")], run.path("installer.out"),
+                                run_env, cwd=workdir)
         if during:
             during(run)
         try:
@@ -387,8 +502,6 @@ def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60
             run.elapsed = run.ended_at - run.started
         except subprocess.TimeoutExpired:
             log("  the installer was still running after %d s; ending it" % timeout)
-            suite.kill_wine()
-            run.proc.wait(30)
     finally:
         if run.proc and run.proc.poll() is None:
             suite.kill_wine()
@@ -398,8 +511,7 @@ def run_installer(suite, workdir, server=None, env=None, during=None, timeout=60
             run.events = server.events()
             server.stop()
     run.browser = suite.browser()
-    run.setup_log = dict(line.partition("\t")[::2]
-                         for line in wine_desktop.read_lines(run.path("setup.log")))
+    run.setup_log = key_values(read_lines(run.path("setup.log")))
     log("  installer exit code %s after %.1f s; requests %s; browser %s" % (
         run.code, run.elapsed or -1, [r[0] for r in run.requests], run.browser))
     return run
