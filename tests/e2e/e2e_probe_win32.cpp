@@ -32,7 +32,6 @@
 #include <string>
 
 #include "common/text_win32.h"
-#include "tests/support/message_box_win32.h"
 
 namespace {
 
@@ -84,17 +83,91 @@ std::size_t CountLines(const std::wstring& path) {
   return lines;
 }
 
+// What the probe reads from a shown message box. Every message to it is
+// sent with a time-out, so a hung box cannot hang the probe.
+struct MessageBoxView {
+  std::wstring text;
+  // Icon handles are the loading process's own: from here only whether
+  // there is one tells anything.
+  bool icon = false;
+  std::string buttons;  // the shown ones in this order: ok,cancel,abort,retry,ignore,yes,no
+  HWND owner = nullptr;
+};
+
+BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param) {
+  auto* view = reinterpret_cast<MessageBoxView*>(param);
+  wchar_t className[32] = {};
+  GetClassNameW(child, className, 32);
+  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
+  // Sent, not read directly: the box's thread answers while its modal loop runs.
+  if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    DWORD_PTR icon = 0;
+    SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+    view->icon = icon != 0;
+    return TRUE;
+  }
+  wchar_t text[2048] = {};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(child, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      2000, &copied);
+  if (text[0]) view->text = text;
+  return TRUE;
+}
+
+// The shown box (dialog class "#32770") with our caption; nullptr when none
+// showed up by `deadline`.
+HWND WaitForMessageBox(ULONGLONG deadline) {
+  for (;;) {
+    HWND box = FindWindowW(L"#32770", kCaption);
+    if (box && IsWindowVisible(box)) return box;
+    if (GetTickCount64() >= deadline) return nullptr;
+    Sleep(20);
+  }
+}
+
+MessageBoxView ReadMessageBox(HWND box) {
+  MessageBoxView view;
+  // The text is set once the dialog is laid out; give it a moment.
+  for (int i = 0; i < 50 && view.text.empty(); ++i) {
+    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&view));
+    if (view.text.empty()) Sleep(20);
+  }
+  const struct {
+    int id;
+    const char* name;
+  } kButtons[] = {{IDOK, "ok"},       {IDCANCEL, "cancel"}, {IDABORT, "abort"},
+                  {IDRETRY, "retry"}, {IDIGNORE, "ignore"}, {IDYES, "yes"},
+                  {IDNO, "no"}};
+  for (const auto& button : kButtons) {
+    if (!IsWindowVisible(GetDlgItem(box, button.id))) continue;
+    if (!view.buttons.empty()) view.buttons += ",";
+    view.buttons += button.name;
+  }
+  view.owner = GetWindow(box, GW_OWNER);
+  return view;
+}
+
+// The click on OK or Cancel, or WM_CLOSE as the close box sends it.
+void AnswerMessageBox(HWND box, const std::wstring& answer) {
+  if (answer == L"close") {
+    PostMessageW(box, WM_CLOSE, 0, 0);
+    return;
+  }
+  if (answer != L"ok" && answer != L"cancel") return;
+  const int id = answer == L"ok" ? IDOK : IDCANCEL;
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+}
+
 int Box(const std::wstring& answer, DWORD timeoutMs, const std::wstring& browserLog,
         std::size_t lines) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  HWND box = WaitForMessageBox(kCaption, deadline);
+  HWND box = WaitForMessageBox(deadline);
   if (!box) {
     Print("box", "none");
     return 1;
   }
   Print("box", "found");
-  // Which icon it is cannot be told from another process (icon handles are
-  // the loading process's own); the install tests check that in-process.
   const MessageBoxView view = ReadMessageBox(box);
   Print("text", Escape(view.text));
   Print("icon", view.icon ? "present" : "none");
@@ -111,9 +184,7 @@ int Box(const std::wstring& answer, DWORD timeoutMs, const std::wstring& browser
     }
     Print("browser", std::to_string(seen));
   }
-  if (answer == L"ok") AnswerMessageBox(box, BoxAnswer::Ok);
-  if (answer == L"cancel") AnswerMessageBox(box, BoxAnswer::Cancel);
-  if (answer == L"close") AnswerMessageBox(box, BoxAnswer::Close);
+  AnswerMessageBox(box, answer);
   return 0;
 }
 
