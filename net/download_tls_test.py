@@ -10,7 +10,8 @@ Wine prefix DIR only, starts one server with the localhost certificate on two
 ports (redirects across ports) and one server for each bad certificate
 (self-signed, another host name, expired), then runs the test program twice
 at once: the stall case, which waits out the 30 s receive time-out, beside
-every other case. Ports and the request log reach the program through
+every other case, each in a folder of its own with velnor-tls-full.bin linked
+to /dev/full. Ports and the request log reach the program through
 VELNOR_TLS_* variables. Servers end when this script does.
 """
 
@@ -60,6 +61,11 @@ def main():
         for name, gtest_filter in (("stall", STALL_FILTER), ("main", "-" + STALL_FILTER)):
             work = os.path.join(args.work, name)
             os.makedirs(work, exist_ok=True)
+            # A save path where every write fails.
+            full = os.path.join(work, "velnor-tls-full.bin")
+            if os.path.lexists(full):
+                os.remove(full)
+            os.symlink("/dev/full", full)
             command = ["timeout", "-k", "5", str(RUN_LIMIT_S), args.wine_run, args.test_exe,
                        "--gtest_filter=" + gtest_filter]
             output = open(os.path.join(args.work, name + ".out"), "w+")

@@ -21,19 +21,17 @@ namespace {
 
 const char kSavePath[] = "velnor-tls-test.bin";
 const char kOldContent[] = "the file that was here before";
+// download_tls_test.py links this name to /dev/full, where every write fails.
+const char kFullDevicePath[] = "velnor-tls-full.bin";
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
 }
 
-std::string Url(const char* portVariable, const std::string& path) {
-  return "https://localhost:" + Env(portVariable) + path;
-}
+std::string Base(const char* portVariable) { return "https://localhost:" + Env(portVariable); }
 
-std::string Url(const std::string& path) { return Url("VELNOR_TLS_PORT", path); }
-
-std::string OtherBase() { return "https://localhost:" + Env("VELNOR_TLS_OTHER_PORT"); }
+std::string Url(const std::string& path) { return Base("VELNOR_TLS_PORT") + path; }
 
 std::string Body(std::size_t n) {
   std::string data(n, '\0');
@@ -114,24 +112,20 @@ TEST_F(DownloadTlsTest, Table) {
     std::uint64_t total;     // in every progress call: the Content-Length, or 0
     std::string hop;         // in the request line of every request made
     std::size_t requests;    // how many; the first is exactly the GET of `path`
-    const char* port = "VELNOR_TLS_PORT";
+    std::string base = Base("VELNOR_TLS_PORT");
   };
-  const std::string other = OtherBase();
+  const std::string other = Base("VELNOR_TLS_OTHER_PORT");
   const std::string ok = "untouched";
   const std::vector<Row> rows = {
       {"/file/100000", ok, Body(100000), Progress::Whole, 100000, "/file/100000", 1},
       {"/chunked/50000", ok, Body(50000), Progress::Whole, 0, "/chunked/50000", 1},
-      {"/file/1", ok, Body(1), Progress::Whole, 1, "/file/1 HTTP", 1},
       {"/empty", ok, "", Progress::None, 0, "/empty", 1},
-      {"/file/16?tag=agent", ok, Body(16), Progress::Whole, 16, "tag=agent", 1},
       // WinHTTP follows redirects itself (nothing turns that off), up to ten
       // in a row, resolving relative and long Location values: such redirect
       // statuses never reach the downloader's own policy. The last answer is
       // the one saved.
       {"/redirect/302?to=" + other + "/file/16%3Fhop%3Done", ok, Body(16), Progress::Whole, 16,
        "one", 2},
-      {"/chain/2?base=" + other, ok, Body(16), Progress::Whole, 16, "/chain/", 3},
-      {"/chain/3?base=" + other, ok, Body(16), Progress::Whole, 16, "/chain/", 4},
       {"/chain/10?base=" + other, ok, Body(16), Progress::Whole, 16, "/chain/", 11},
       {"/redirect/301?hop=rel&to=/file/16%3Fhop%3Drel", ok, Body(16), Progress::Whole, 16, "rel",
        2},
@@ -143,11 +137,9 @@ TEST_F(DownloadTlsTest, Table) {
        Progress::Whole, 16, "perm", 2},
       // Longer than the 2047 units the downloader itself would read.
       {"/longlocation/2048?base=" + other, ok, Body(16), Progress::Whole, 16, "/longlocation/", 1},
-      {"/longlocation/5000?base=" + other, ok, Body(16), Progress::Whole, 16, "/longlocation/", 1},
       {"/status/404", "HTTP status not OK: 404", kOldContent, Progress::None, 0, "", 0},
       {"/status/204", "HTTP status not OK: 204", kOldContent, Progress::None, 0, "", 0},
       {"/status/304", "HTTP status not OK: 304", kOldContent, Progress::None, 0, "", 0},
-      {"/status/500", "HTTP status not OK: 500", kOldContent, Progress::None, 0, "", 0},
       // Not a redirect status, so WinHTTP leaves it alone.
       {"/redirect/300?to=" + other + "/file/16", "HTTP status not OK: 300", kOldContent,
        Progress::None, 0, "", 0},
@@ -167,17 +159,23 @@ TEST_F(DownloadTlsTest, Table) {
       // WinHTTP validates the server's certificate: the handshake fails and
       // no request reaches the server (checked below).
       {"/file/16", "WinHttpSendRequest failed", kOldContent, Progress::None, 0, "", 0,
-       "VELNOR_TLS_SELFSIGNED_PORT"},
+       Base("VELNOR_TLS_SELFSIGNED_PORT")},
       {"/file/16", "WinHttpSendRequest failed", kOldContent, Progress::None, 0, "", 0,
-       "VELNOR_TLS_WRONGHOST_PORT"},
+       Base("VELNOR_TLS_WRONGHOST_PORT")},
       {"/file/16", "WinHttpSendRequest failed", kOldContent, Progress::None, 0, "", 0,
-       "VELNOR_TLS_EXPIRED_PORT"},
+       Base("VELNOR_TLS_EXPIRED_PORT")},
+      // Nothing listens on port 1.
+      {"/file/16", "WinHttpSendRequest failed", kOldContent, Progress::None, 0, "", 0,
+       "https://127.0.0.1:1"},
+      // Only https: refused before any connection, though the server would answer.
+      {"/file/16", "URL parse failed", kOldContent, Progress::None, 0, "", 0,
+       "http://localhost:" + Env("VELNOR_TLS_PORT")},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.port) + " " + row.path);
+    SCOPED_TRACE(row.base + row.path);
     const std::size_t logged = LoggedRequests(0, "").size();
     WriteOldFile();
-    const Outcome outcome = Download(Url(row.port, row.path));
+    const Outcome outcome = Download(row.base + row.path);
     EXPECT_EQ(outcome.ok, row.error == ok);
     EXPECT_EQ(outcome.error, row.error);
     if (row.contents) {
@@ -209,6 +207,22 @@ TEST_F(DownloadTlsTest, StalledBodyTimesOutAndDeletesTheFile) {
   EXPECT_EQ(outcome.error, "download incomplete");
   EXPECT_FALSE(Exists(kSavePath));
   EXPECT_FALSE(outcome.progress.empty());
+}
+
+// A save file that cannot be made or written is no download either, and
+// the progress callback may be empty.
+TEST_F(DownloadTlsTest, SaveFile) {
+  std::string error;
+  EXPECT_TRUE(DownloadFile(Url("/file/20000"), kSavePath, error, ProgressCallback()));
+  EXPECT_EQ(ReadAll(kSavePath), Body(20000));
+
+  CreateDirectoryA("velnor-tls-folder", nullptr);
+  EXPECT_FALSE(DownloadFile(Url("/file/16"), "velnor-tls-folder", error, ProgressCallback()));
+  EXPECT_EQ(error, "failed to create save file");
+
+  EXPECT_FALSE(DownloadFile(Url("/file/100000"), kFullDevicePath, error, ProgressCallback()));
+  // (Wine cannot delete a device, so the file's removal is not seen here.)
+  EXPECT_EQ(error, "failed to write save file");
 }
 
 }  // namespace

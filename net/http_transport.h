@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-// The blocking HTTPS operations the downloader is built on. WinHTTP on
-// Windows (http_transport_win32.cpp); a scripted fake in the native tests.
+// The blocking HTTPS operations the downloader is built on: WinHTTP
+// (http_transport_win32.cpp).
 // Handles are opaque; a null handle means the operation failed.
 using HttpHandle = void*;
 
