@@ -75,6 +75,28 @@ TEST(FormatSoftwareList, FixedFourLineFormThatReadsBack) {
   EXPECT_EQ(FormatSoftwareList(ParseSoftwareList(fixed)), fixed);
 }
 
+// The first record whose product_id is exactly "9" becomes ours (its name
+// kept); without one the product record is appended. Others stay as they are.
+TEST(MergeProductRecord, FirstExactNineOnly) {
+  const SoftwareEntry product = ProductRecord();
+  const struct {
+    SoftwareList before, after;
+  } rows[] = {
+      {{}, {product}},
+      {{{"old name", "9", "7"}, {"b", "3", "3"}}, {{"old name", "9", "1"}, {"b", "3", "3"}}},
+      {{{"a", "3", "3"}, {"b", "4", ""}}, {{"a", "3", "3"}, {"b", "4", ""}, product}},
+      {{{"a", "9", "5"}, {"b", "9", "6"}}, {{"a", "9", "1"}, {"b", "9", "6"}}},
+      {{{"a", "9 ", "5"}, {"b", "09", "6"}, {"c", "9 # x", ""}},
+       {{"a", "9 ", "5"}, {"b", "09", "6"}, {"c", "9 # x", ""}, product}},
+  };
+  EXPECT_EQ(product, (SoftwareEntry{"velnor 视频格式转换器", "9", "1"}));
+  for (const auto& row : rows) {
+    SoftwareList list = row.before;
+    MergeProductRecord(list);
+    EXPECT_EQ(list, row.after);
+  }
+}
+
 class SoftwareListFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -122,32 +144,26 @@ TEST_F(SoftwareListFileTest, MissingEmptyAndUnreadableFiles) {
   close(fd);
 }
 
-TEST_F(SoftwareListFileTest, WriteReplacesTheFileWithTheFixedFormOnly) {
+// The new file is moved in whole; a failed write leaves the old state and no
+// temporary file.
+TEST_F(SoftwareListFileTest, WriteReplacesInOneStep) {
   const std::filesystem::path path = dir_ / "config.toml";
   Put(path, "a much longer old content that must not survive in any byte\n");
   ASSERT_TRUE(WriteSoftwareList(path, {{"n", "1", "2"}}));
   EXPECT_EQ(Slurp(path), FormatSoftwareList({{"n", "1", "2"}}));
-  EXPECT_EQ(FileCount(), 1u);
-
   ASSERT_TRUE(WriteSoftwareList(path, {}));
   EXPECT_EQ(std::filesystem::file_size(path), 0u);
-}
-
-TEST_F(SoftwareListFileTest, FailedWriteLeavesTheOldStateAndNoTemporaryFile) {
-  // The target is a directory: the final move fails after the content was written.
-  const std::filesystem::path target = dir_ / "config.toml";
-  std::filesystem::create_directory(target);
-  Put(target / "inside", "keep");
-  EXPECT_FALSE(WriteSoftwareList(target, {{"n", "1", "2"}}));
-  EXPECT_EQ(Slurp(target / "inside"), "keep");
   EXPECT_EQ(FileCount(), 1u);
 
+  // The target is a directory: the final move fails after the content was written.
+  const std::filesystem::path folder = dir_ / "folder.toml";
+  std::filesystem::create_directory(folder);
+  Put(folder / "inside", "keep");
+  EXPECT_FALSE(WriteSoftwareList(folder, {{"n", "1", "2"}}));
+  EXPECT_EQ(Slurp(folder / "inside"), "keep");
   // No such folder: nothing is created anywhere.
   EXPECT_FALSE(WriteSoftwareList(dir_ / "absent" / "config.toml", {{"n", "1", "2"}}));
-  EXPECT_EQ(FileCount(), 1u);
+  EXPECT_EQ(FileCount(), 2u);
 }
-
-// Recording the product into real files, with its exact bytes, is checked by
-// record_product_win32_test.cpp through the same RecordProductInFile.
 
 }  // namespace
