@@ -9,6 +9,7 @@ namespace {
 
 constexpr PixelRect kClient{0, 0, 560, 310};
 constexpr ImageSize kTrack{480, 8};
+constexpr std::optional<ImageSize> kNoTrack;
 
 auto Edges(const PixelRect& r) { return std::make_tuple(r.left, r.top, r.right, r.bottom); }
 auto Edges(const BarRect& b) { return std::make_tuple(b.x, b.y, b.width, b.height); }
@@ -20,82 +21,62 @@ auto Edges(const PathArc& a) {
   return std::make_tuple(a.x, a.y, a.width, a.height, a.startAngle, a.sweepAngle);
 }
 
-TEST(BarLayout, TrackSizeOrFallbackWidthCentredAbove35PixelsFromTheBottom) {
-  const std::optional<ImageSize> none;
-  // clang-format off
-  const struct { PixelRect client; std::optional<ImageSize> track; BarRect bar; } cases[] = {
-      {kClient, kTrack, {40, 275, 480, 8}},           // the shipped track
-      {kClient, none, {60, 275, 440, 12}},            // fallback: w - 120 from w = 380 on
-      {{0, 0, 380, 100}, none, {60, 65, 260, 12}},
-      {{0, 0, 379, 100}, none, {40, 65, 299, 12}},    // w - 80 below
-      {{0, 0, 100, 50}, none, {40, 15, 20, 12}},      // never wider than w - 40
-      {{0, 0, 300, 310}, kTrack, {20, 275, 260, 8}},
-      {{0, 0, 561, 310}, kTrack, {40, 275, 480, 8}},  // odd leftover: centring truncates
-  };
-  // clang-format on
-  for (const auto& c : cases)
+// clang-format off
+const struct { PixelRect client; std::optional<ImageSize> track; BarRect bar; } kBars[] = {
+    {kClient, kTrack, {40, 275, 480, 8}},             // the shipped track
+    {kClient, kNoTrack, {60, 275, 440, 12}},          // fallback: w - 120 from w = 380 on
+    {{0, 0, 380, 100}, kNoTrack, {60, 65, 260, 12}},
+    {{0, 0, 379, 100}, kNoTrack, {40, 65, 299, 12}},  // w - 80 below
+    {{0, 0, 100, 50}, kNoTrack, {40, 15, 20, 12}},    // never wider than w - 40
+    {{0, 0, 300, 310}, kTrack, {20, 275, 260, 8}},
+    {{0, 0, 561, 310}, kTrack, {40, 275, 480, 8}},    // odd leftover: centring truncates
+};
+// Filled pixels of the shipped 480-pixel bar.
+const struct { double fraction; int width; } kFills[] = {
+    {0, 0}, {1.0 / 961, 0}, {1.0 / 959, 1}, {0.5, 240}, {1, 480}, {3, 480}, {-1, 0},
+    {std::nan(""), 0}};
+// The capsule's arcs, beyond a fill as wide as the bar is high.
+const struct { std::optional<ImageSize> track; int fillW, arc; PathArc expected; } kArcs[] = {
+    {kTrack, 240, 0, {40, 275, 8, 8, 180, 90}}, {kTrack, 240, 1, {272, 275, 8, 8, 270, 90}},
+    {kTrack, 240, 2, {272, 275, 8, 8, 0, 90}},  {kTrack, 240, 3, {40, 275, 8, 8, 90, 90}},
+    {kNoTrack, 13, 1, {61, 275, 12, 12, 270, 90}}, {kNoTrack, 13, 2, {61, 275, 12, 12, 0, 90}},
+};
+const struct { int right; std::uint32_t x, y; bool hit; } kCloseBox[] = {
+    {560, 552, 40, true}, {560, 524, 12, true}, {560, 540, 26, true},  // corners, middle
+    {560, 553, 40, false}, {560, 523, 20, false}, {560, 540, 11, false}, {560, 540, 41, false},
+    {560, 552, 8, false},  // the glyph's top edge is outside the band
+    {560, 0, 0, false}, {560, 0xFFFF, 0xFFFF, false},
+    {20, 0, 20, true}, {20, 13, 20, false},  // narrow client area: the band starts below 0
+};
+const struct { int screenW, screenH, x, y; } kCentred[] = {
+    {1920, 1080, 680, 385}, {1366, 769, 403, 229}, {555, 300, -2, -5}};  // truncated toward 0
+// clang-format on
+
+TEST(Layout, BarFillAndCapsule) {
+  for (const auto& c : kBars)
     EXPECT_EQ(Edges(BarLayout(c.client, c.track)), Edges(c.bar)) << c.client.right;
-  EXPECT_EQ(BarLayout(kClient, kTrack).Right(), 520);
-}
-
-TEST(FillWidth, RoundsToWholePixelsWithinTheBar) {
   const BarRect bar = BarLayout(kClient, kTrack);
-  // clang-format off
-  const struct { double fraction; int width; } cases[] = {
-      {0, 0}, {1.0 / 961, 0}, {1.0 / 959, 1}, {0.5, 240}, {1, 480}, {3, 480}, {-1, 0},
-      {std::nan(""), 0}};
-  // clang-format on
-  for (const auto& c : cases) EXPECT_EQ(FillWidth(bar, c.fraction), c.width) << c.fraction;
-}
-
-TEST(FillShape, CircleUpToTheBarHeightThenACapsuleOfFourArcs) {
-  const BarRect bar = BarLayout(kClient, kTrack);
-  for (int fillW : {1, 5, 8})
+  EXPECT_EQ(bar.Right(), 520);
+  for (const auto& c : kFills) EXPECT_EQ(FillWidth(bar, c.fraction), c.width) << c.fraction;
+  for (int fillW : {1, 5, 8})  // a circle up to the bar's height
     EXPECT_EQ(Edges(FillShape(bar, fillW)), std::make_tuple(true, 40.0f, 275.0f, 8.0f, 8.0f))
         << fillW;
-  const BarRect fallback = BarLayout(kClient, std::nullopt);  // 12 high: arcs of 12
-  // clang-format off
-  const struct { BarRect bar; int fillW; int arc; PathArc expected; } arcs[] = {
-      {bar, 240, 0, {40, 275, 8, 8, 180, 90}}, {bar, 240, 1, {272, 275, 8, 8, 270, 90}},
-      {bar, 240, 2, {272, 275, 8, 8, 0, 90}},  {bar, 240, 3, {40, 275, 8, 8, 90, 90}},
-      {fallback, 13, 1, {61, 275, 12, 12, 270, 90}}, {fallback, 13, 2, {61, 275, 12, 12, 0, 90}},
-  };
-  // clang-format on
-  for (const auto& a : arcs) {
-    const FillOutline capsule = FillShape(a.bar, a.fillW);
+  for (const auto& a : kArcs) {
+    const FillOutline capsule = FillShape(BarLayout(kClient, a.track), a.fillW);
     EXPECT_FALSE(capsule.isEllipse) << a.fillW;
     EXPECT_EQ(Edges(capsule.arcs[a.arc]), Edges(a.expected)) << a.fillW << " arc " << a.arc;
   }
 }
 
-TEST(TextRects, FrameOfTheFixedWindow) {
+TEST(Layout, TextsCloseBoxAndCentring) {
   const BarRect bar = BarLayout(kClient, kTrack);
   EXPECT_EQ(Edges(ProductNameRect(kClient)), std::make_tuple(20, 8, 460, 46));
   EXPECT_EQ(Edges(CloseGlyphRect(kClient)), std::make_tuple(524, 8, 552, 46));
   EXPECT_EQ(Edges(PercentTextRect(bar)), std::make_tuple(40, 247, 200, 267));
   EXPECT_EQ(Edges(SpeedTextRect(bar)), std::make_tuple(360, 247, 520, 267));
-}
-
-TEST(IsCloseBoxHit, InclusiveBandInsideTheGlyph) {
-  // clang-format off
-  const struct { int right; std::uint32_t x, y; bool hit; } cases[] = {
-      {560, 552, 40, true}, {560, 524, 12, true}, {560, 540, 26, true},  // corners, middle
-      {560, 553, 40, false}, {560, 523, 20, false}, {560, 540, 11, false}, {560, 540, 41, false},
-      {560, 552, 8, false},  // the glyph's top edge is outside the band
-      {560, 0, 0, false}, {560, 0xFFFF, 0xFFFF, false},
-      {20, 0, 20, true}, {20, 13, 20, false},  // narrow client area: the band starts below 0
-  };
-  // clang-format on
-  for (const auto& c : cases)
+  for (const auto& c : kCloseBox)
     EXPECT_EQ(IsCloseBoxHit(c.right, c.x, c.y), c.hit) << c.right << " " << c.x << "," << c.y;
-}
-
-TEST(CentredWindowOrigin, HalfTheLeftoverTruncatedTowardZero) {
-  // clang-format off
-  const struct { int screenW, screenH, x, y; } cases[] = {
-      {1920, 1080, 680, 385}, {1366, 769, 403, 229}, {555, 300, -2, -5}};
-  // clang-format on
-  for (const auto& c : cases)
+  for (const auto& c : kCentred)
     EXPECT_EQ(Edges(CentredWindowOrigin(c.screenW, c.screenH, 560, 310)),
               std::make_tuple(c.x, c.y));
 }
