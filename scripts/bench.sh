@@ -19,7 +19,7 @@ windows_build() {
 if want size; then
   echo "== size of the release program"
   cmake --workflow --preset release >/dev/null
-  python3 tests/bench/size_report.py dist/velnor-installer.exe build/release/velnor-installer.map
+  python3 bench/size_report.py dist/velnor-installer.exe build/release/velnor-installer.map
 fi
 
 if want startup; then
@@ -32,9 +32,9 @@ if want startup; then
   # which happens after its first frame.
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
-  cp "$bin/velnor-installer.exe" "$bin/tests/bench/minimal-window.exe" "$work/"
+  cp "$bin/velnor-installer.exe" "$bin/bench/minimal-window.exe" "$work/"
   (cd "$work" && timeout 600 xvfb-run -a -s "-screen 0 1920x1080x24" \
-    "$root/cmake/wine-run.sh" "$bin/tests/bench/startup-bench.exe" 7 velnor-installer.exe minimal-window.exe)
+    "$root/cmake/wine-run.sh" "$bin/bench/startup-bench.exe" 7 velnor-installer.exe minimal-window.exe)
   WINEPREFIX="$VELNOR_WINEPREFIX" timeout 60 wineserver -k 2>/dev/null || true
 fi
 
@@ -43,7 +43,7 @@ if want download && [ -x scripts/bench-download.sh ]; then
   scripts/bench-download.sh
 fi
 
-if want window && [ -x tests/e2e/bench_window.sh ]; then
+if want window && [ -x bench/bench_window.sh ]; then
   echo "== download with the window: the installer end to end against a bare WinHTTP loop"
-  tests/e2e/bench_window.sh
+  bench/bench_window.sh
 fi

@@ -16,11 +16,11 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows --target velnor-installer velnor-demo-setup velnor_trust_ca >/dev/null
 
 bin="$root/build/windows"
-exec python3 tests/e2e/demo.py \
+exec python3 demo/demo.py \
   --source "$root" \
   --wine-run "$root/cmake/wine-run.sh" \
   --installer "$bin/velnor-installer.exe" \
-  --demo-setup "$bin/tests/e2e/velnor-demo-setup.exe" \
+  --demo-setup "$bin/demo/velnor-demo-setup.exe" \
   --trust-ca "$bin/net/velnor_trust_ca.exe" \
   --prefix "$bin/wineprefix-demo" \
   --work "$bin/demo" \

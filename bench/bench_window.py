@@ -18,7 +18,7 @@ import re
 import statistics
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import e2e  # noqa: E402  the end-to-end harness, its server and its prefix
 
 BARE = os.environ.get("VELNOR_BENCH_BARE", "")
