@@ -9,9 +9,6 @@
 //       seconds since 1970 (Wine keeps a process's X windows on the screen
 //       until the process has wound down, about 2 s later).
 //       watch   ready | none;  gone  <seconds> | no
-//   e2e_probe close
-//       Posts WM_CLOSE to the installer's window, as its close box does.
-//       close   posted | none
 //   e2e_probe box <ok|cancel|close|none> <timeout-ms> [<browser-log> <lines>]
 //       Waits (bounded) for the shown message box captioned "系统提示"; when a
 //       browser log is named, waits (bounded) until it has <lines> lines while
@@ -228,11 +225,6 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"watch" && argc == 3) {
     return Watch(static_cast<DWORD>(_wtoi(argv[2])));
   }
-  if (command == L"close" && argc == 2) {
-    HWND main = MainWindow();
-    Print("close", main && PostMessageW(main, WM_CLOSE, 0, 0) ? "posted" : "none");
-    return 0;
-  }
   if (command == L"box" && (argc == 4 || argc == 6)) {
     const DWORD timeoutMs = static_cast<DWORD>(_wtoi(argv[3]));
     const std::wstring browserLog = argc == 6 ? argv[4] : L"";
@@ -240,8 +232,7 @@ int wmain(int argc, wchar_t** argv) {
     return Box(argv[2], timeoutMs, browserLog, lines);
   }
   std::fprintf(stderr,
-               "usage: e2e_probe window | watch <timeout-ms> | close | box <ok|cancel|close|none> "
-               "<timeout-ms> "
-               "[<browser-log> <lines>]\n");
+               "usage: e2e_probe window | watch <timeout-ms> | box <ok|cancel|close|none> "
+               "<timeout-ms> [<browser-log> <lines>]\n");
   return 2;
 }
