@@ -5,8 +5,9 @@
 
 #include "net/http_transport.h"
 
-// WinHTTP used synchronously. Nothing but the time-outs is set on the
-// session or the request, so WinHTTP keeps validating server certificates.
+// WinHTTP used synchronously. Besides the time-outs only WinHTTP's own
+// redirect following is turned off, so that every redirect status reaches the
+// downloader's policy; WinHTTP keeps validating server certificates.
 
 namespace {
 
@@ -33,8 +34,18 @@ HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint
 }
 
 HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path) {
-  return WinHttpOpenRequest(Internet(connection), L"GET", Wide(path), nullptr, WINHTTP_NO_REFERER,
-                            WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+  HINTERNET request = WinHttpOpenRequest(Internet(connection), L"GET", Wide(path), nullptr,
+                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                         WINHTTP_FLAG_SECURE);
+  if (request == nullptr) return nullptr;
+  // Left on, WinHTTP would follow up to ten redirects, relative ones included,
+  // before the downloader saw any of them.
+  DWORD feature = WINHTTP_DISABLE_REDIRECTS;
+  if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature)) {
+    WinHttpCloseHandle(request);
+    return nullptr;
+  }
+  return request;
 }
 
 bool HttpSendRequest(HttpHandle request) {
