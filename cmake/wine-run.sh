@@ -17,18 +17,20 @@ make_prefix() {
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
   # Chinese texts render only with a CJK face standing in for the one the
-  # program asks for.
+  # program asks for. Without ShowDotFiles Wine reports every name that
+  # begins with "." as hidden, whatever attribute a program set.
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Microsoft YaHei" \
     /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /t REG_SZ /d Y /f >/dev/null 2>&1 || true
   wineserver -w || true
-  touch "$WINEPREFIX/.velnor-ready"
+  touch "$WINEPREFIX/.velnor-ready-2"
 }
 
-if [ ! -e "$WINEPREFIX/.velnor-ready" ]; then
+if [ ! -e "$WINEPREFIX/.velnor-ready-2" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   exec 9>"$WINEPREFIX.lock"
   flock 9
-  [ -e "$WINEPREFIX/.velnor-ready" ] || make_prefix
+  [ -e "$WINEPREFIX/.velnor-ready-2" ] || make_prefix
   flock -u 9
   exec 9>&-
 fi
