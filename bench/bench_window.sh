@@ -6,16 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get e2e_setup e2e_probe \
+cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get setup_standin \
   velnor_trust_ca >/dev/null
 bin="$root/build/windows"
-VELNOR_BENCH_BARE="$bin/net/bench/winhttp-get.exe" exec python3 bench/bench_window.py \
-  --source "$root" \
-  --wine-run "$root/cmake/wine-run.sh" \
+exec /usr/bin/python3 bench/bench_window.py \
   --installer "$bin/bench/velnor-installer-frames.exe" \
-  --setup "$bin/tests/e2e/e2e_setup.exe" \
-  --probe "$bin/tests/e2e/e2e_probe.exe" \
-  --trust-ca "$bin/net/velnor_trust_ca.exe" \
-  --prefix "$bin/wineprefix-bench-window" \
-  --work "$bin/bench-window" \
-  bench_window
+  --bare "$bin/net/bench/winhttp-get.exe" \
+  --setup "$bin/tests/setup_standin.exe" \
+  --prefix "$bin/wineprefix-bench-window" "$@"

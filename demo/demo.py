@@ -4,13 +4,11 @@
 Serves the demonstration setup program (velnor-demo-setup.exe, padded so the
 download lasts a while) from the loopback download server on 127.0.0.1:8443
 at a throttled rate, runs velnor-installer.exe under Wine in a throwaway
-prefix (the test CA trusted there only, a stand-in browser that only logs),
-on $DISPLAY when set or else on a private Xvfb, saves frames of the window
-and an animated GIF of the progress under --out, and prints what happened.
+prefix (a test CA trusted there only, a stand-in browser that only logs), on
+$DISPLAY when set or else on a private Xvfb, saves frames of the window and
+an animated GIF of the progress under --out, and prints what happened.
 
-  demo.py --source DIR --wine-run FILE --installer EXE --demo-setup EXE
-          --trust-ca EXE --prefix DIR --work DIR --out DIR
-          [--seconds S] [--size BYTES]
+  demo.py --demo-setup EXE --prefix DIR --out DIR [--seconds S] [--size BYTES]
 """
 
 import argparse
@@ -21,108 +19,82 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import e2e  # noqa: E402  (the end-to-end harness: server, prefix, display, screen)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+import harness  # noqa: E402  (display, prefix, server, installer run, screen)
+import trustme  # noqa: E402
+
+WINDOW = (harness.ORIGIN[0], harness.ORIGIN[1], 560, 310)
 
 
-def window_geometry(suite, name):
-    """(x, y, width, height) of the shown X window called name, or None."""
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name,
-                          "getwindowgeometry", "--shell"], env=suite.env, stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, text=True, timeout=10).stdout
-    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
-    try:
-        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-    except (KeyError, ValueError):
-        return None
+def shown(env, name):
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name], env=env,
+                          capture_output=True, timeout=10).stdout.strip() != b""
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    for name in ("source", "wine-run", "installer", "demo-setup", "trust-ca", "prefix", "work", "out"):
+    for name in ("demo-setup", "prefix", "out"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--seconds", type=float, default=12, help="how long the download should take")
     parser.add_argument("--size", type=int, default=4 << 20, help="bytes served")
     args = parser.parse_args()
-    # The harness's Suite wants these; the demonstration does not probe.
-    args.setup, args.probe = args.demo_setup, ""
-
-    suite = e2e.Suite(args)
-    os.makedirs(suite.work, exist_ok=True)
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
-    frames = []
-
-    def record(run):
-        geometry = e2e.wait_until(
-            lambda: window_geometry(suite, "Velnor Installer") or (not run.running() and "gone"), 60)
-        if geometry in (None, "gone"):
-            print("demo: the installer's window did not appear")
-            return
-        print("demo: window at %d,%d, %dx%d" % geometry)
-        e2e.screenshot(suite.env, os.path.join(args.out, "screen-start.png"))
-        # Frames until the window is hidden (download done) or the run ends.
-        deadline = time.monotonic() + args.seconds * 4 + 30
-        while run.running() and time.monotonic() < deadline:
-            if not window_geometry(suite, "Velnor Installer"):
-                break
-            frame = os.path.join(args.out, "frame-%03d.png" % len(frames))
-            e2e.screenshot(suite.env, frame, geometry)
-            frames.append(frame)
-            time.sleep(0.5)
-        setup = e2e.wait_until(
-            lambda: window_geometry(suite, "velnor setup \\(demo\\)") or not run.running(), 20)
-        if setup and setup is not True:
-            time.sleep(0.5)
-            e2e.screenshot(suite.env, os.path.join(args.out, "setup-running.png"))
-
+    xvfb, display = (None, os.environ["DISPLAY"]) if os.environ.get("DISPLAY") else \
+        harness.start_display()
+    print("demo: display %s%s" % (display, " (private Xvfb)" if xvfb else ""))
+    ca = trustme.CA()
+    prefix = harness.Prefix(os.path.abspath(args.prefix), display)
+    frames, events = [], {}
     try:
-        suite.kill_wine()
-        if os.environ.get("DISPLAY"):
-            suite.display = os.environ["DISPLAY"]
-            suite.env["DISPLAY"] = suite.display
-            print("demo: using your display %s" % suite.display)
-        else:
-            suite.start_display()
-            print("demo: no DISPLAY; using a private Xvfb display %s" % suite.display)
-        suite.prepare_prefix()
-        suite.configure(version="win10", pv_machine="1.2.3.4")
-        payload = e2e.padded_payload(suite, args.demo_setup, args.size, "demo-setup-payload.exe")
+        prefix.prepare(ca.cert_pem.bytes(), {r"HKCU\Software\Wine": {"Version": "win10"},
+                                             harness.WEBVIEW2: {"pv": "1.2.3.4"}})
         rate = max(1024, int(args.size / args.seconds))
         print("demo: serving %d bytes at %d KB/s on https://localhost:%d" % (
-            args.size, rate // 1024, e2e.PORT))
-        # record()'s own waits, then two minutes more.
-        run = e2e.run_installer(suite, suite.workdir("run"), e2e.Server(suite, payload, rate=rate),
-                                during=record, timeout=args.seconds * 4 + 230)
-    except e2e.Failure as error:
+            args.size, rate // 1024, harness.PORT))
+        routes = harness.installer_routes(harness.padded_payload(args.demo_setup, args.size),
+                                          events, rate=rate)
+        with harness.Server(ca.issue_cert("localhost"), routes, port=harness.PORT) as server:
+            run = harness.Run(prefix, harness.built("velnor-installer.exe"),
+                              harness.fresh(harness.built("demo-run")))
+            if harness.wait_until(lambda: shown(prefix.env, "Velnor Installer"), 60):
+                harness.screenshot(prefix.env, os.path.join(args.out, "screen-start.png"))
+            # Frames until the window is hidden (download done) or the run ends.
+            deadline = time.monotonic() + args.seconds * 4 + 30
+            while run.proc.poll() is None and time.monotonic() < deadline and \
+                    shown(prefix.env, "Velnor Installer"):
+                frames.append(os.path.join(args.out, "frame-%03d.png" % len(frames)))
+                harness.screenshot(prefix.env, frames[-1], WINDOW)
+                time.sleep(0.5)
+            if harness.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20):
+                harness.screenshot(prefix.env, os.path.join(args.out, "setup-running.png"))
+            code = run.wait(240)
+    except harness.Failure as error:
         print("demo: " + str(error))
         return 1
     finally:
-        suite.kill_wine()
-        suite.stop_display()
-
-    if frames:
-        # Every frame, then the last one held a while.
-        subprocess.run(["convert", "-delay", "50", "-loop", "0"] + frames +
-                       ["-delay", "200", frames[-1], "-layers", "Optimize",
-                        os.path.join(args.out, "progress.gif")],
+        prefix.kill()
+        if xvfb:
+            xvfb.terminate()
+    if frames:  # every frame, then the last one held a while
+        subprocess.run(["convert", "-delay", "50", "-loop", "0", *frames, "-delay", "200",
+                        frames[-1], "-layers", "Optimize", os.path.join(args.out, "progress.gif")],
                        check=False, timeout=300)
-    print()
-    print("velnor-installer.exe exited with code %s after %.1f s" % (run.code, run.elapsed or 0))
+    print("\nvelnor-installer.exe exited with code %s" % code)
     print("requests the download server saw:")
-    for line, agent in run.requests or [("(none)", "")]:
-        print("  %s  %s" % (line, ("[User-Agent: %s]" % agent) if agent else ""))
-    left = os.path.exists(run.path(e2e.SAVE_NAME))
+    for line, agent in server.requests or [("(none)", "")]:
+        print("  %s  [User-Agent: %s]" % (line, agent))
+    left = os.path.exists(run.path(harness.SAVE_NAME))
     print("velnor-setup.exe: %s" % ("still in " + run.workdir if left else "not left behind"))
-    browser = suite.browser()
-    print("URLs handed to the browser: %s" % (", ".join(browser) if browser else "none"))
-    listing = suite.read_software_list()
-    print("software list %s:" % suite.software_list())
-    print(listing.decode("utf-8", errors="replace").replace("\r\n", "\n").rstrip() if listing else "  (none)")
-    shots = sorted(glob.glob(os.path.join(args.out, "*")))
+    print("URLs handed to the browser: %s" % (", ".join(run.browser()) or "none"))
+    listing = os.path.join(prefix.profile(), ".velnor", "config.toml")
+    print("software list %s:" % listing)
+    with open(listing, "rb") if os.path.exists(listing) else open(os.devnull, "rb") as data:
+        print(data.read().decode("utf-8", "replace").replace("\r\n", "\n").rstrip() or "  (none)")
     print("pictures in %s: %d frames%s" % (args.out, len(frames), "".join(
-        "\n  " + os.path.basename(p) for p in shots if not os.path.basename(p).startswith("frame-"))))
-    return 0 if run.code == 0 else 1
+        "\n  " + os.path.basename(p) for p in sorted(glob.glob(os.path.join(args.out, "*.*")))
+        if not os.path.basename(p).startswith("frame-"))))
+    return 0 if code == 0 else 1
 
 
 if __name__ == "__main__":

@@ -16,12 +16,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows --target velnor-installer velnor-demo-setup velnor_trust_ca >/dev/null
 
 bin="$root/build/windows"
-exec python3 demo/demo.py \
-  --source "$root" \
-  --wine-run "$root/cmake/wine-run.sh" \
-  --installer "$bin/velnor-installer.exe" \
+exec /usr/bin/python3 demo/demo.py \
   --demo-setup "$bin/demo/velnor-demo-setup.exe" \
-  --trust-ca "$bin/net/velnor_trust_ca.exe" \
   --prefix "$bin/wineprefix-demo" \
-  --work "$bin/demo" \
   --out "$root/out/demo"

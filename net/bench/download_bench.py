@@ -16,8 +16,9 @@ import subprocess
 import sys
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tests", "tls"))
-import tls_peers  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import harness  # noqa: E402  (the tests' prefix and HTTPS server)
+import trustme  # noqa: E402
 
 
 def children_cpu():
@@ -56,14 +57,12 @@ def main():
     prefix = args.prefix or os.path.join(build, "wineprefix")
     work = os.path.join(build, "net", "bench-work")
     os.makedirs(work, exist_ok=True)
-    certs = tls_peers.make_certs(os.path.join(work, "certs"))
-    tls_peers.trust_ca(os.path.join(ROOT, "cmake", "wine-run.sh"), prefix,
-                       os.path.join(build, "net", "velnor_trust_ca.exe"),
-                       os.path.join(certs, "ca.der"))
-
-    with tls_peers.TlsServer(os.path.join(certs, "localhost.pem"),
-                             os.path.join(certs, "localhost.key"), timeout=1200) as server:
-        url = "https://localhost:%d/file/%d" % (server.ports[0], args.size)
+    ca = trustme.CA()
+    harness.Prefix(prefix).prepare(ca.cert_pem.bytes())
+    body = bytes(range(251)) * (args.size // 251) + bytes(range(args.size % 251))
+    routes = {"/file": lambda handler: harness.reply(handler, 200, body)}
+    with harness.Server(ca.issue_cert("localhost", "127.0.0.1"), routes) as server:
+        url = "https://localhost:%d/file" % server.port
         print("%s, %d rounds each (MB = 10^6 bytes)" % (url, args.rounds))
         sys.stdout.flush()
         curl_rounds(url, args.rounds)
