@@ -36,8 +36,7 @@ def main():
     speeds = {"installer": [], "bare": []}
     frames = []
     try:
-        prefix.prepare(ca.cert_pem.bytes(), {r"HKCU\Software\Wine": {"Version": "win10"},
-                                             harness.WEBVIEW2: {"pv": "1.2.3.4"}})
+        prefix.prepare(ca.cert_pem.bytes(), harness.WIN10_WITH_WEBVIEW2)
         for number in range(1, args.rounds + 1):
             # The order swapped each round, so a drift of the machine falls on both.
             for step in ("installer", "bare")[::1 if number % 2 else -1]:
@@ -55,12 +54,12 @@ def main():
                         printed = re.search(r"(\d+) bytes in", out)
                         ok = code == 0 and printed and int(printed.group(1)) == args.size
                 if not ok or "body-end" not in events:
-                    harness.log("round %d %s: the download did not complete" % (number, step))
+                    print("round %d %s: the download did not complete" % (number, step))
                     continue
                 speeds[step].append(args.size / 1e6 / (events["body-end"] - events["body-start"]))
                 if step == "installer" and os.path.exists(count):
                     frames.append(int(open(count).read().strip() or 0))
-                harness.log("round %d %-9s %7.1f MB/s%s" % (number, step, speeds[step][-1], (
+                print("round %d %-9s %7.1f MB/s%s" % (number, step, speeds[step][-1], (
                     "  %d frames painted" % frames[-1]) if step == "installer" and frames else ""))
     finally:
         prefix.kill()

@@ -6,11 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get setup_standin \
+cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get peer \
   velnor_trust_ca >/dev/null
 bin="$root/build/windows"
 exec /usr/bin/python3 bench/bench_window.py \
   --installer "$bin/bench/velnor-installer-frames.exe" \
   --bare "$bin/net/bench/winhttp-get.exe" \
-  --setup "$bin/tests/setup_standin.exe" \
+  --setup "$bin/tests/peer.exe" \
   --prefix "$bin/wineprefix-bench-window" "$@"

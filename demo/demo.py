@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import harness  # noqa: E402  (display, prefix, server, installer run, screen)
 import trustme  # noqa: E402
 
-WINDOW = (harness.ORIGIN[0], harness.ORIGIN[1], 560, 310)
+WINDOW = (*harness.ORIGIN, harness.ORIGIN[0] + 560, harness.ORIGIN[1] + 310)
 
 
 def shown(env, name):
@@ -47,8 +47,7 @@ def main():
     prefix = harness.Prefix(os.path.abspath(args.prefix), display)
     frames, events = [], {}
     try:
-        prefix.prepare(ca.cert_pem.bytes(), {r"HKCU\Software\Wine": {"Version": "win10"},
-                                             harness.WEBVIEW2: {"pv": "1.2.3.4"}})
+        prefix.prepare(ca.cert_pem.bytes(), harness.WIN10_WITH_WEBVIEW2)
         rate = max(1024, int(args.size / args.seconds))
         print("demo: serving %d bytes at %d KB/s on https://localhost:%d" % (
             args.size, rate // 1024, harness.PORT))
@@ -64,12 +63,12 @@ def main():
             while run.proc.poll() is None and time.monotonic() < deadline and \
                     shown(prefix.env, "Velnor Installer"):
                 frames.append(os.path.join(args.out, "frame-%03d.png" % len(frames)))
-                harness.screenshot(prefix.env, frames[-1], WINDOW)
+                harness.screenshot(prefix.env, frames[-1]).crop(WINDOW).save(frames[-1])
                 time.sleep(0.5)
             if harness.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20):
                 harness.screenshot(prefix.env, os.path.join(args.out, "setup-running.png"))
             code = run.wait(240)
-    except harness.Failure as error:
+    except RuntimeError as error:
         print("demo: " + str(error))
         return 1
     finally:

@@ -1,8 +1,7 @@
-"""The peers of velnor-installer.exe under Wine, for the tests, the
-demonstration and the window benchmark: a private Xvfb display, a Wine prefix
-of the build folder, an HTTPS server on 127.0.0.1 and the installer run in a
-folder of its own. Every wait is bounded."""
-
+# The peers of velnor-installer.exe under Wine, for the tests, the
+# demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
+# the build folder, an HTTPS server on 127.0.0.1, the installer run from a
+# folder of its own. Every wait is bounded.
 import http.server
 import os
 import select
@@ -14,28 +13,16 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
 BUILD = os.environ.get("VELNOR_BUILD") or os.path.join(ROOT, "build", "windows")
-PORT = 8443  # the download origin of the windows preset
-RELEASE_URL = "https://localhost:8443/velnor-video/release"
-SUPPORT_PAGE = "https://localhost:8444"
+PORT, RELEASE_URL = 8443, "https://localhost:8443/velnor-video/release"  # the windows preset's
 SAVE_NAME = "velnor-setup.exe"
-WEBVIEW2 = (r"HKLM\SOFTWARE\WOW6432Node\Microsoft\EdgeUpdate\Clients"
-            r"\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}")
-SCREEN = (1920, 1080)
-ORIGIN = ((SCREEN[0] - 560) // 2, (SCREEN[1] - 310) // 2)  # the centred window
-
-
-class Failure(Exception):
-    """A peer did not start or a wait ran out."""
-
-
-def log(message):
-    print("[%s] %s" % (time.strftime("%H:%M:%S"), message), flush=True)
+WIN10_WITH_WEBVIEW2 = {r"HKCU\Software\Wine": {"Version": "win10"}, r"HKLM\SOFTWARE\WOW6432Node"
+                       r"\Microsoft\EdgeUpdate\Clients\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}": {"pv": "1.2.3.4"}}
+ORIGIN = ((1920 - 560) // 2, (1080 - 310) // 2)  # the window, centred on the screen
 
 
 def wait_until(predicate, timeout, interval=0.1):
-    """predicate's first true value, or its last value after timeout seconds."""
+    """predicate's first true value, or its last one after timeout seconds."""
     deadline = time.monotonic() + timeout
     while not (value := predicate()) and time.monotonic() < deadline:
         time.sleep(interval)
@@ -43,7 +30,6 @@ def wait_until(predicate, timeout, interval=0.1):
 
 
 def built(*parts):
-    """A path in the windows build folder."""
     return os.path.join(BUILD, *parts)
 
 
@@ -51,98 +37,80 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def fresh(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
 def start_display():
-    """Xvfb on a display number of its own choice: (process, ":N")."""
+    """Xvfb on a free display: (process, ":N")."""
     read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % SCREEN,
-                             "-nolisten", "tcp", "-br"], pass_fds=(write,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24",
+                             "-nolisten", "tcp", "-br"], pass_fds=(write,), stderr=subprocess.DEVNULL)
     os.close(write)
-    number = b""  # written in pieces: the pipe stays open until the newline
+    number = b""  # written in pieces: Xvfb ends if the pipe closes before the newline
     while not number.endswith(b"\n") and select.select([read], [], [], 15)[0]:
         number += os.read(read, 16) or b"\n"
     os.close(read)
     if not number.strip():
-        xvfb.kill()
-        raise Failure("Xvfb did not start")
+        raise RuntimeError("Xvfb did not start")
     return xvfb, ":" + number.decode().strip()
 
 
-def screenshot(env, path, crop=None):
-    """The X screen (or its crop x, y, w, h) saved as the PNG path, opened with Pillow."""
+def screenshot(env, path):
+    """The X screen, saved as the PNG path, opened with Pillow."""
     from PIL import Image
-    grab = ["import", "-window", "root"]
-    if crop:
-        grab += ["-crop", "%dx%d+%d+%d" % (crop[2], crop[3], crop[0], crop[1]), "+repage"]
-    subprocess.run(grab + [path], env=env, check=True, timeout=30)
+    subprocess.run(["import", "-window", "root", path], env=env, check=True, timeout=30)
     return Image.open(path).convert("RGB")
 
 
 class Prefix:
-    """A Wine prefix that cmake/wine-run.sh makes once, used with one display;
-    prepare() trusts the CA in it only and sets the stand-in browser."""
+    """A Wine prefix that cmake/wine-run.sh makes once, used on one display."""
 
     def __init__(self, path, display=None, user=None):
-        self.path = path
+        self.path, self.browser_log = path, path + "-browser.log"
         self.env = dict(os.environ, VELNOR_WINEPREFIX=path, WINEPREFIX=path, WINEDEBUG="-all")
-        self.env.pop("DISPLAY", None)
-        self.env.update({"DISPLAY": display} if display else {})
-        self.env.update({"USER": user} if user else {})
-        self.browser_log = os.path.join(path, "browser.log")
-
-    def wine(self, *command, timeout=120, env=None, cwd=None):
-        # Output through files: a wineserver started by the command would
-        # keep a pipe open until it exits.
-        with tempfile.TemporaryFile() as out:
-            proc = subprocess.Popen([WINE_RUN, *command], env=env or self.env, cwd=cwd,
-                                    stdout=out, stderr=subprocess.STDOUT)
-            try:
-                proc.wait(timeout)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                raise Failure("%s still ran after %d s" % (command[0], timeout))
-            out.seek(0)
-            return proc.returncode, out.read().decode("utf-8", "replace")
+        self.env.update({k: v for k, v in (("DISPLAY", display), ("USER", user)) if v})
 
     def launch(self, command, output, env=None, cwd=None):
+        # Output to a file: a wineserver that the command starts would keep a pipe open.
         with open(output, "wb") as out:
-            return subprocess.Popen([WINE_RUN, *command], env=env or self.env, cwd=cwd,
-                                    stdout=out, stderr=subprocess.STDOUT)
+            return subprocess.Popen([os.path.join(ROOT, "cmake", "wine-run.sh"), *command],
+                                    env=env or self.env, cwd=cwd, stdout=out, stderr=out)
+
+    def wine(self, *command, timeout=120, env=None, cwd=None):
+        """Runs a program to its end: (exit code, output)."""
+        with tempfile.NamedTemporaryFile() as out:
+            proc = self.launch(command, out.name, env, cwd)
+            try:
+                return proc.wait(timeout), open(out.name, encoding="utf-8", errors="replace").read()
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                raise RuntimeError("%s still ran after %d s" % (command[0], timeout))
 
     def kill(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
 
-    def prepare(self, ca_pem, settings=None):
-        """A new wineserver on this display; ca_pem trusted; the stand-in
-        browser, unmanaged windows and the registry settings given."""
+    def prepare(self, ca_pem, settings={}):
+        # A new wineserver on this display; ca_pem trusted; a browser that logs
+        # its URLs; unmanaged windows (no 2 s wait on every hide without a
+        # window manager); the registry settings given.
         self.kill()
-        der = os.path.join(os.path.dirname(self.path), "test-ca.der")
-        with open(der, "wb") as out:
-            out.write(ssl.PEM_cert_to_DER_cert(ca_pem.decode()))
-        if self.wine(built("tests", "velnor_trust_ca.exe"), windows_path(der))[0] != 0:
-            raise Failure("the test CA could not be trusted")
-        browser = self.path + "-browser.sh"
-        with open(browser, "w") as script:
-            script.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
-        os.chmod(browser, 0o755)
-        # Without a window manager Wine waits 2 s on every hide of a managed window.
-        self.registry({r"HKCU\Software\Wine\WineBrowser": {"Browsers": browser},
-                       r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"}, **(settings or {})})
-
-    def registry(self, keys):
-        """Sets {key: {name: text}}; a key mapped to None is deleted."""
-        full = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
-        lines = ["REGEDIT4", ""]
-        for key, values in keys.items():
-            key = full[key[:4]] + key[4:]
-            lines += ["[%s%s]" % ("" if values else "-", key)]
-            lines += ['"%s"="%s"' % (n, v.replace("\\", "\\\\")) for n, v in (values or {}).items()]
-            lines += [""]
-        path = self.path + "-settings.reg"
-        with open(path, "w", encoding="ascii", newline="\r\n") as out:
-            out.write("\n".join(lines))
-        if self.wine("reg", "import", windows_path(path))[0] != 0:
-            raise Failure("reg import failed")
+        with open(self.path + "-ca.der", "wb") as der, open(self.path + "-browser.sh", "w") as sh:
+            der.write(ssl.PEM_cert_to_DER_cert(ca_pem.decode()))
+            sh.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
+        os.chmod(self.path + "-browser.sh", 0o755)
+        keys = {r"HKCU\Software\Wine\WineBrowser": {"Browsers": self.path + "-browser.sh"},
+                r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"}, **settings}
+        with open(self.path + ".reg", "w", encoding="ascii", newline="\r\n") as reg:
+            reg.write("REGEDIT4\n" + "".join("\n[%s]\n%s\n" % (
+                key.replace("HKLM", "HKEY_LOCAL_MACHINE").replace("HKCU", "HKEY_CURRENT_USER"),
+                "\n".join('"%s"="%s"' % item for item in values.items()))
+                for key, values in keys.items()))
+        if self.wine(built("tests", "velnor_trust_ca.exe"), windows_path(self.path + "-ca.der"))[0] \
+                or self.wine("reg", "import", windows_path(self.path + ".reg"))[0]:
+            raise RuntimeError("the prefix could not be prepared")
 
     def profile(self):
         users = os.path.join(self.path, "drive_c", "users")
@@ -156,128 +124,91 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        server = self.server.owner
-        server.requests.append((self.requestline, self.headers.get("User-Agent", "")))
-        route = server.routes.get(self.path.split("?")[0])
-        if route is None:
-            reply(self, 404)
-        else:
-            route(self)
+        self.server.requests.append((self.requestline, self.headers.get("User-Agent", "")))
+        self.server.routes.get(self.path, lambda handler: reply(handler, 404))(self)
 
 
-class _Listener(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-
-    def handle_error(self, request, address):
-        pass  # clients that refuse the certificate or hang up are what tests make
-
-
-def reply(handler, status, body=b"", headers=(), chunked=False, rate=0, stall=0.0, events=None):
-    """Answers with status and body: chunked (no Content-Length), at rate
-    bytes per second, or half the body then stall seconds of silence;
-    events (a dict) gets the times of "body-start" and "body-end"."""
+def reply(handler, status, body=b"", headers=(), chunked=False, rate=0, stall=0, events=None):
+    # status and body: chunked, or at rate bytes per second, or half the body
+    # then stall seconds of silence; events gets "body-start" and "body-end" times.
     handler.send_response(status)
-    for name, value in headers:
-        handler.send_header(name, value)
-    handler.send_header(*("Transfer-Encoding", "chunked") if chunked else
-                        ("Content-Length", str(len(body))))
+    for header in [*headers, ("Transfer-Encoding", "chunked") if chunked else
+                   ("Content-Length", str(len(body)))]:
+        handler.send_header(*header)
     handler.end_headers()
-    handler.wfile.flush()
     events = {} if events is None else events
-    events["body-start"] = time.time()
-    step = max(1, rate // 20) if rate else 1 << 16
+    events["body-start"], step = time.time(), max(1, rate // 20) if rate else 1 << 16
     for at in range(0, len(body) // 2 if stall else len(body), step):
         piece = body[at:at + step]
         handler.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
-        handler.wfile.flush()
-        if rate:
-            time.sleep(len(piece) / rate)
+        time.sleep(len(piece) / rate if rate else 0)
     handler.wfile.write(b"0\r\n\r\n" if chunked else b"")
     handler.wfile.flush()
     time.sleep(stall)
-    handler.close_connection = bool(stall)
-    events["body-end"] = time.time()
+    handler.close_connection, events["body-end"] = bool(stall), time.time()
 
 
-class Server:
-    """HTTPS on 127.0.0.1 with one certificate, on `port` (0: any free one);
-    routes maps a path (without its query) to a function of the request
-    handler; `requests` lists (request line, User-Agent) in order."""
+class Server(http.server.ThreadingHTTPServer):
+    # HTTPS on 127.0.0.1:port (0: any free one); routes maps a path to a
+    # function of the request handler; requests lists (request line, User-Agent).
+    daemon_threads = True
 
-    def __init__(self, cert, routes, port=0, requests=None, wait=120):
+    def __init__(self, cert, routes, port=0, requests=None):
         self.routes, self.requests = routes, [] if requests is None else requests
+        # Other build folders use the same fixed port: take turns for a while.
+        for attempt in range(240):
+            try:
+                super().__init__(("127.0.0.1", port), _Handler)
+                break
+            except OSError:
+                time.sleep(0.5)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         cert.configure_cert(context)
-        # Other build folders use the same fixed port: take turns for a while.
-        deadline = time.monotonic() + wait
-        while True:
-            try:
-                self.listener = _Listener(("127.0.0.1", port), _Handler)
-                break
-            except OSError as error:
-                if time.monotonic() > deadline:
-                    raise Failure("port %d stays taken: %s" % (port, error))
-                time.sleep(0.5)
-        self.listener.owner = self
         # The handshake runs on the first read, in the request's own thread.
-        self.listener.socket = context.wrap_socket(self.listener.socket, server_side=True,
-                                                   do_handshake_on_connect=False)
-        self.port = self.listener.server_port
-        threading.Thread(target=self.listener.serve_forever, daemon=True).start()
+        self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
+        self.port = self.server_port
+        threading.Thread(target=self.serve_forever, daemon=True).start()
 
-    def __enter__(self):
-        return self
+    def handle_error(self, request, address):
+        pass  # clients that refuse the certificate or hang up are what the tests make
 
     def __exit__(self, *exc):
-        self.listener.shutdown()
-        self.listener.server_close()
+        self.shutdown()
+        self.server_close()
 
 
 def installer_routes(payload, events, status=200, rate=0):
-    """The installer's two channel paths, answered with payload (bytes)."""
+    """The installer's two channel paths, answered with payload."""
     serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate, events=events)
     return {"/velnor-video/win7": serve, "/velnor-video/release": serve}
 
 
-def fresh(path):
-    """path as a new empty folder."""
-    shutil.rmtree(path, ignore_errors=True)
-    os.makedirs(path)
-    return path
-
-
 def padded_payload(program, size):
-    """The program followed by zeros up to size bytes: the loader ignores them."""
+    """The program followed by zeros up to size bytes, which the loader ignores."""
     with open(program, "rb") as data:
-        content = data.read()
-    return content + b"\0" * max(0, size - len(content))
+        return data.read().ljust(size, b"\0")
 
 
 class Run:
-    """velnor-installer.exe started from workdir (its current directory)."""
+    """A copy of the installer (and `extra` files beside it) started from workdir."""
 
-    def __init__(self, prefix, installer, workdir, env=None, extra=()):
-        os.makedirs(workdir, exist_ok=True)
+    def __init__(self, prefix, installer, workdir, env={}, extra=()):
         self.prefix, self.workdir = prefix, workdir
         for path in (installer, *extra):
             shutil.copy(path, workdir)
         open(prefix.browser_log, "w").close()
-        self.proc = prefix.launch([self.path(os.path.basename(installer))],
-                                  self.path("installer.out"), dict(prefix.env, **(env or {})),
-                                  cwd=workdir)
+        self.proc = prefix.launch([self.path(os.path.basename(installer))], self.path("out"),
+                                  dict(prefix.env, **env), workdir)
 
     def path(self, name):
         return os.path.join(self.workdir, name)
 
     def wait(self, timeout=60):
-        """The exit code; None when the installer still ran (then every
-        process of the prefix is ended)."""
+        """The exit code, or None when it still ran (then the prefix's processes are ended)."""
         try:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            self.prefix.kill()
-            self.proc.wait(30)
-            return None
+            return self.prefix.kill()
 
     def browser(self):
         with open(self.prefix.browser_log, encoding="utf-8") as lines:
@@ -285,7 +216,6 @@ class Run:
 
     def setup_log(self):
         """The stand-in setup program's "key<TAB>value" lines; {} when it never ran."""
-        if not os.path.exists(self.path("setup.log")):
-            return {}
-        with open(self.path("setup.log"), encoding="utf-8") as lines:
-            return dict(line.rstrip("\n").partition("\t")[::2] for line in lines)
+        with open(self.path("setup.log") if os.path.exists(self.path("setup.log")) else os.devnull,
+                  encoding="utf-8") as lines:
+            return dict(line.rstrip("\n").split("\t", 1) for line in lines)

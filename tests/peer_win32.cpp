@@ -1,20 +1,17 @@
-// A second program in the installer's Wine prefix. It stops, at the latest,
+// The stand-in setup program that the installer downloads and starts, and
+// another program of the installer's Wine prefix. It stops, at the latest,
 // when a file named "stop" appears in its current folder, or after 90 s.
-//   peer box <ok|cancel|none>     waits for the message box "系统提示", prints
-//                                 its text (UTF-8), then answers it
-//   peer load <dll>...            loads each DLL unprotected (own folder first)
-//   peer hold <file>              creates <file> and holds it open for writing
-//                                 (sharing read only), printing "holding"
-//   peer tamper <file> <program>  keeps trying to write <program> into <file>,
-//                                 or else to rename <file> away or delete it,
-//                                 putting <program> in its place; prints how
-//                                 often each succeeded
+//   peer                          as the setup program: writes setup.log and a
+//                                 copy of its own file (setup.bin) in its
+//                                 folder, and loads the DLLs there unprotected
+//   peer box <ok|cancel|none>     prints the text of the box "系统提示" and answers it
+//   peer hold <file>              creates <file> held for writing (sharing read only)
+//   peer tamper <file> <offset>   keeps trying to write 8 bytes into <file> at
+//                                 <offset>, or else to rename or delete it;
+//                                 prints how often each succeeded
 #include <windows.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "common/text_win32.h"
@@ -27,16 +24,48 @@ bool Stopped() {
   return GetFileAttributesW(L"stop") != INVALID_FILE_ATTRIBUTES || GetTickCount64() > kDeadline;
 }
 
-bool Put(const std::wstring& file, const std::string& bytes, DWORD disposition) {
-  HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              disposition, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+// Writes "tampered" at offset `at`: in the zeros after a padded program,
+// which the loader ignores, so the program still runs.
+bool Scribble(const wchar_t* file, long long at) {
+  HANDLE handle = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER offset = {};
+  offset.QuadPart = at;
   DWORD written = 0;
-  const bool ok = WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                            nullptr) && written == bytes.size();
-  CloseHandle(handle);
-  return ok;
+  const bool ok = handle != INVALID_HANDLE_VALUE && SetFilePointerEx(handle, offset, nullptr, FILE_BEGIN) &&
+                  WriteFile(handle, "tampered", 8, &written, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  return ok && written == 8;
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string utf8;
+  Utf8FromWide(text, utf8);
+  return utf8;
+}
+
+int Setup(int argc) {
+  wchar_t cwd[MAX_PATH] = {}, module[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  GetModuleFileNameW(nullptr, module, MAX_PATH);
+  HWND window = FindWindowW(L"VelnorInstaller", L"Velnor Installer");
+  FILE* log = _wfopen(L"setup.log", L"wb");
+  std::fprintf(log, "argc\t%d\ncwd\t%s\nmodule\t%s\nwindow\t%s\n", argc, Utf8(cwd).c_str(),
+               Utf8(module).c_str(), !window ? "none" : IsWindowVisible(window) ? "visible" : "hidden");
+  std::fclose(log);
+  // Its own file, as whoever holds it lets others read it.
+  HANDLE self = CreateFileW(module, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  FILE* copy = _wfopen(L"setup.bin", L"wb");
+  char buffer[65536];
+  for (DWORD got = 0; ReadFile(self, buffer, sizeof buffer, &got, nullptr) && got > 0;)
+    std::fwrite(buffer, 1, got, copy);
+  std::fclose(copy);
+  WIN32_FIND_DATAW dll = {};
+  HANDLE search = FindFirstFileW(L"*.dll", &dll);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &dll))
+    LoadLibraryW(dll.cFileName);
+  return 0;
 }
 
 int Box(const std::wstring& answer) {
@@ -47,32 +76,24 @@ int Box(const std::wstring& answer) {
   }
   wchar_t text[2048] = {};
   for (int i = 0; i < 100 && !text[0]; ++i, Sleep(20)) GetDlgItemTextW(box, 0xFFFF, text, 2048);
-  std::string utf8;
-  Utf8FromWide(text, utf8);
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  std::fputs(Utf8(text).c_str(), stdout);
   const int id = answer == L"ok" ? IDOK : IDCANCEL;
-  if (answer != L"none")
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+  if (answer != L"none") PostMessageW(box, WM_COMMAND, id, (LPARAM)GetDlgItem(box, id));
   return 0;
 }
 
-int Tamper(const std::wstring& file, const wchar_t* program) {
-  std::ifstream in(std::filesystem::path(program), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+int Tamper(const std::wstring& file, long long at) {
   const std::wstring moved = file + L".moved";
   int wrote = 0, renamed = 0, deleted = 0;
-  while (!Stopped()) {
-    if (Put(file, bytes, OPEN_EXISTING)) {
+  // Seldom enough that the installer's own opening of the file rarely meets ours.
+  for (; !Stopped(); Sleep(50)) {
+    if (Scribble(file.c_str(), at)) {
       ++wrote;
     } else if (MoveFileExW(file.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       ++renamed;
-      Put(file, bytes, CREATE_NEW);
     } else if (DeleteFileW(file.c_str())) {
       ++deleted;
-      Put(file, bytes, CREATE_NEW);
     }
-    Sleep(2);
   }
   std::printf("wrote %d renamed %d deleted %d\n", wrote, renamed, deleted);
   return 0;
@@ -81,23 +102,14 @@ int Tamper(const std::wstring& file, const wchar_t* program) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (argc == 1) return Setup(argc);
+  const std::wstring mode = argv[1];
   if (mode == L"box" && argc == 3) return Box(argv[2]);
-  if (mode == L"tamper" && argc == 4) return Tamper(argv[2], argv[3]);
-  if (mode == L"load") {
-    for (int i = 2; i < argc; ++i) LoadLibraryW(argv[i]);
-    return 0;
-  }
-  if (mode == L"hold" && argc == 3) {
-    HANDLE held = CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
-    if (held == INVALID_HANDLE_VALUE) return 1;
-    std::puts("holding");
-    std::fflush(stdout);
-    while (!Stopped()) Sleep(20);
-    CloseHandle(held);
-    return 0;
-  }
-  std::fputs("usage: peer box|load|hold|tamper ...\n", stderr);
-  return 2;
+  if (mode == L"tamper" && argc == 4) return Tamper(argv[2], _wtoi64(argv[3]));
+  if (mode != L"hold" || argc != 3) return 2;
+  HANDLE held = CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, 0, 0);
+  std::puts(held == INVALID_HANDLE_VALUE ? "not held" : "holding");
+  std::fflush(stdout);
+  while (!Stopped()) Sleep(20);
+  return 0;
 }

@@ -1,69 +1,55 @@
-"""DownloadFile over WinHTTP under Wine, against HTTPS servers on 127.0.0.1
-whose CA only the test prefix trusts: what only the real library shows. The
-download loop's own rules are tested natively over a fake transport."""
-
+# DownloadFile over WinHTTP under Wine against HTTPS servers on 127.0.0.1
+# whose CA only the test prefix trusts: what only the real library shows.
+# The download loop's own rules are tested natively over a fake transport.
 import os
-import subprocess
 
 import harness
 import pytest
 import trustme
+from harness import reply
 
 BODY = bytes(i % 251 for i in range(100000))
-AGENT = "VelnorInstaller/1.0"
-# URL path on the first server, outcome, every path then requested on either server.
-CASES = [
-    ("/length", "ok", ["/length"]),
-    ("/chunked", "ok", ["/chunked"]),
-    ("/two", "ok", ["/two", "/two-b", "/two-c"]),
-    ("/three", "Too many redirects", ["/three", "/three-b", "/three-c"]),
-    ("/relative", "URL parse failed", ["/relative"]),
-    ("/http", "URL parse failed", ["/http"]),
-    ("/no-location", "HTTP status not OK: 301", ["/no-location"]),
-    ("/empty-location", "URL parse failed", ["/empty-location"]),
-]
+# Path on the first server, outcome, the paths then requested of either server.
+CASES = [("/length", "ok", ["/length"]), ("/chunked", "ok", ["/chunked"]),
+         ("/two", "ok", ["/two", "/two-b", "/two-c"]),
+         ("/three", "Too many redirects", ["/three", "/three-b", "/three-c"]),
+         ("/relative", "URL parse failed", ["/relative"]), ("/http", "URL parse failed", ["/http"]),
+         ("/empty-location", "URL parse failed", ["/empty-location"]),
+         ("/no-location", "HTTP status not OK: 301", ["/no-location"])]
 
 
-def redirect(status, location=None):
-    headers = [("Location", location)] if location is not None else []
-    return lambda handler: harness.reply(handler, status, headers=headers)
+def redirect(status, *location):
+    return lambda handler: reply(handler, status, headers=[("Location", l) for l in location])
 
 
 @pytest.fixture(scope="module")
 def run(prefix, cert):
-    """Every case in one program run, beside a second run with the stalled
-    body; (results by path, the requests both servers saw, the untrusted
-    server's requests)."""
-    work = harness.built("tests", "download-runs")
-    requests, refused = [], []
+    """Every case in one run of download_check.exe, beside a second run with
+    a stalled body: ({path: printed fields}, requests, untrusted server's requests)."""
+    work, requests, refused = harness.built("tests", "download-runs"), [], []
     with harness.Server(cert, {}, requests=requests) as one, \
             harness.Server(cert, {}, requests=requests) as two, \
-            harness.Server(trustme.CA().issue_cert("localhost"), {}, requests=refused) as untrusted:
-        a, b = ("https://localhost:%d" % s.port for s in (one, two))
+            harness.Server(trustme.CA().issue_cert("localhost"), {}, requests=refused) as other:
+        a, b = ("https://localhost:%d" % server.port for server in (one, two))
         one.routes.update({
-            "/length": lambda h: harness.reply(h, 200, BODY),
-            "/chunked": lambda h: harness.reply(h, 200, BODY, chunked=True),
-            "/stall": lambda h: harness.reply(h, 200, BODY, stall=90),
-            "/two": redirect(302, b + "/two-b"), "/two-c": lambda h: harness.reply(h, 200, b"2"),
+            "/length": lambda h: reply(h, 200, BODY), "/stall": lambda h: reply(h, 200, BODY, stall=90),
+            "/chunked": lambda h: reply(h, 200, BODY, chunked=True),
+            "/two": redirect(302, b + "/two-b"), "/two-c": lambda h: reply(h, 200, b"2"),
             "/three": redirect(301, b + "/three-b"), "/three-c": redirect(307, b + "/three-d"),
-            "/relative": redirect(302, "/relative-target"),
+            "/relative": redirect(302, "/relative-target"), "/empty-location": redirect(302, ""),
             "/http": redirect(302, "http://localhost:%d/http-target" % one.port),
-            "/no-location": redirect(301),
-            "/empty-location": redirect(302, ""),
-        })
+            "/no-location": redirect(301)})
         two.routes.update({"/two-b": redirect(303, a + "/two-c"),
                            "/three-b": redirect(308, a + "/three-c")})
-        procs = {}
-        for name, urls in (("stall", [a + "/stall"]),
-                           ("main", [a + p for p, _, _ in CASES] +
-                            ["https://localhost:%d/length" % untrusted.port])):
-            os.makedirs(os.path.join(work, name), exist_ok=True)
-            procs[name] = prefix.launch([harness.built("tests", "download_check.exe"), *urls],
-                                        os.path.join(work, name, "out"), cwd=os.path.join(work, name))
-        for proc in procs.values():
-            proc.wait(150)
+        runs = {"stall": ["/stall"], "main": [path for path, _, _ in CASES] + ["/untrusted"]}
+        url = lambda path: "https://localhost:%d/length" % other.port if path == "/untrusted" \
+            else a + path
+        procs = [prefix.launch([harness.built("tests", "download_check.exe"), *map(url, paths)],
+                               harness.fresh(os.path.join(work, name)) + "/out",
+                               cwd=os.path.join(work, name)) for name, paths in runs.items()]
+        [proc.wait(150) for proc in procs]
     lines = {}
-    for name, paths in (("stall", ["/stall"]), ("main", [p for p, _, _ in CASES] + ["untrusted"])):
+    for name, paths in runs.items():
         with open(os.path.join(work, name, "out"), encoding="utf-8") as out:
             lines.update(zip(paths, (line.rstrip("\n").split("\t") for line in out)))
     return lines, requests, refused, work
@@ -73,25 +59,23 @@ def run(prefix, cert):
 def test_redirects_and_statuses(run, path, outcome, requested):
     lines, requests, _, _ = run
     assert lines[path][0] == outcome
-    mine = [r for r in requests if r[0].split()[1] == path or r[0].split()[1].startswith(path + "-")]
-    assert mine == [("GET %s HTTP/1.1" % p, AGENT) for p in requested]
+    # The case's own requests: its path and targets named after it ("/two-b").
+    assert [r for r in requests if r[0].split()[1].split("-")[0] == path.split("-")[0]] == [
+        ("GET %s HTTP/1.1" % p, "VelnorInstaller/1.0") for p in requested]
 
 
 def test_body_with_and_without_content_length(run):
-    lines, _, _, work = run
-    for n, total in ((1, "100000"), (2, "0")):
-        with open(os.path.join(work, "main", "file%d.bin" % n), "rb") as saved:
-            assert saved.read() == BODY
-        assert lines[CASES[n - 1][0]][2:] == ["100000", total]
+    for n, (path, total) in enumerate((("/length", "100000"), ("/chunked", "0")), 1):
+        assert open(os.path.join(run[3], "main", "file%d.bin" % n), "rb").read() == BODY
+        assert run[0][path][2:] == ["100000", total]
 
 
 def test_empty_location_fails_without_waiting_for_a_time_out(run):
-    assert int(run[0]["/empty-location"][1]) < 20000
+    assert int(run[0]["/empty-location"][1]) < 20000  # it once hung for 40 s
 
 
 def test_untrusted_certificate_refused_before_any_request(run):
-    assert run[0]["untrusted"][0] == "WinHttpSendRequest failed"
-    assert run[2] == []
+    assert (run[0]["/untrusted"][0], run[2]) == ("WinHttpSendRequest failed", [])
 
 
 def test_stalled_body_ends_at_the_30_s_receive_time_out(run):
