@@ -120,9 +120,6 @@ class Prefix:
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def log_message(self, *args):
-        pass
-
     def do_GET(self):
         self.server.requests.append((self.requestline, self.headers.get("User-Agent", "")))
         self.server.routes.get(self.path, lambda handler: reply(handler, 404))(self)

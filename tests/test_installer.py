@@ -18,10 +18,9 @@ OTHER = b'[[software]]\r\nname = "other"\r\nproduct_id = "90"\r\ndistributor_id 
 RECORD = '[[software]]\r\nname = "velnor 视频格式转换器"\r\nproduct_id = "9"\r\ndistributor_id = "1"\r\n'
 
 
-def start(prefix, name, planted=True):
-    """The installer in a fresh folder, the marker DLLs beside it."""
+def start(prefix, name):  # the installer in a fresh folder, the marker DLLs beside it
     return harness.Run(prefix, built("velnor-installer.exe"), harness.fresh(
-        built("installer-runs", name)), NATIVE_FIRST, PLANTED if planted else ())
+        built("installer-runs", name)), NATIVE_FIRST, PLANTED)
 
 
 def peer(prefix, run, *args):
@@ -43,8 +42,7 @@ def planted_loads(run, program):
     return [m for m in glob.glob(run.path("*.loaded")) if program in open(m, encoding="utf-16-le").read()]
 
 
-def software_list(prefix):
-    """config.toml holding OTHER, hard-linked to before.toml, in a visible .velnor."""
+def software_list(prefix):  # config.toml hard-linked to before.toml, in a visible .velnor
     folder = harness.fresh(os.path.join(prefix.profile(), ".velnor"))
     with open(os.path.join(folder, "config.toml"), "wb") as out:
         out.write(OTHER)
@@ -52,8 +50,7 @@ def software_list(prefix):
     return folder
 
 
-def recorded(prefix, folder):
-    """The list replaced, not rewritten in place, and its folder hidden."""
+def recorded(prefix, folder):  # the list replaced, not rewritten in place; its folder hidden
     with open(folder + "/config.toml", "rb") as new, open(folder + "/before.toml", "rb") as old:
         assert (new.read(), old.read()) == (OTHER + RECORD.encode(), OTHER)
     hidden = prefix.wine("cmd", "/c", "dir", "/a:h", "/b", "C:\\users\\" + os.path.basename(
@@ -62,9 +59,8 @@ def recorded(prefix, folder):
 
 
 def test_success(zh_prefix, cert):
-    """Windows 10 with WebView2 for the machine: the release channel. A frame
-    with the bar partly filled, the setup program started hidden and deleted,
-    the product recorded in the Chinese-named profile."""
+    # Windows 10 with WebView2 for the machine: the release channel. A frame with the bar
+    # partly filled; the setup program started hidden, then deleted; the product recorded.
     folder, events = software_list(zh_prefix), {}
     payload = harness.padded_payload(PEER, 1 << 20)
     with harness.Server(cert, harness.installer_routes(payload, events, rate=256 << 10),
@@ -93,8 +89,8 @@ def test_success(zh_prefix, cert):
 
 
 def test_download_failure(zh_prefix, cert):
-    """A 404: the download page opened while the box is up, the support page
-    after OK, the window kept until its close box is clicked."""
+    # A 404: the download page opened while the box is up, the support page after OK,
+    # the window kept until its close box is clicked.
     with harness.Server(cert, harness.installer_routes(b"", {}, status=404), port=PORT) as server:
         run = start(zh_prefix, "download-failure")
         assert peer(zh_prefix, run, "box", "none") == "下载失败，请检查网络连接或联系客服。" + TAIL
