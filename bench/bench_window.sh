@@ -9,7 +9,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get e2e_setup e2e_probe \
   velnor_trust_ca >/dev/null
 bin="$root/build/windows"
-VELNOR_BENCH_BARE="$bin/net/bench/winhttp-get.exe" exec python3 bench/bench_window.py \
+VELNOR_BENCH_BARE="$bin/bench/winhttp-get.exe" exec python3 bench/bench_window.py \
   --source "$root" \
   --wine-run "$root/cmake/wine-run.sh" \
   --installer "$bin/bench/velnor-installer-frames.exe" \

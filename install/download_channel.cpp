@@ -21,11 +21,11 @@ bool KeyHoldsUsableVersion(RegistryRoot root, const wchar_t* path) {
   return read && IsUsableVersionText(buffer, sizeof buffer);
 }
 
-}  // namespace
-
 const char* DownloadChannelPath(DownloadChannel channel) {
   return channel == DownloadChannel::Release ? "/velnor-video/release" : "/velnor-video/win7";
 }
+
+}  // namespace
 
 std::string DownloadChannelUrl(DownloadChannel channel) {
   return std::string(kDownloadOrigin) + DownloadChannelPath(channel);

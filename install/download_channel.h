@@ -7,15 +7,8 @@
 // The build of the full setup program to fetch.
 enum class DownloadChannel { Win7, Release };
 
-// "/velnor-video/win7" or "/velnor-video/release".
-const char* DownloadChannelPath(DownloadChannel channel);
 // The download origin followed by the channel's path (8-bit ASCII).
 std::string DownloadChannelUrl(DownloadChannel channel);
-
-// True when the running system's (major, minor, service-pack major) is at
-// least the one given. Implemented by the platform layer
-// (VerSetConditionMask / VerifyVersionInfoW).
-bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t servicePackMajor);
 
 // Size of the buffer the "pv" value is read into: 256 UTF-16 code units.
 inline constexpr std::size_t kVersionBufferBytes = 512;

@@ -7,11 +7,14 @@
 #include "common/window_handle.h"
 
 // The platform operations of the install workflow as plain free functions.
-// The Windows layer (install_platform_win32.cpp) makes the Win32 calls; the
-// native tests link a fake that records every call in order.
+// The Windows layer (install_platform_win32.cpp) makes the Win32 calls.
 
 // An open registry key, process or thread handle, opaque to portable code.
 using PlatformHandle = void*;
+
+// True when the running system's (major, minor, service-pack major) is at
+// least the one given (VerSetConditionMask / VerifyVersionInfoW).
+bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t servicePackMajor);
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
 

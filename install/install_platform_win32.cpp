@@ -1,11 +1,9 @@
-// The Win32 side of install_platform.h and the version test.
+// The Win32 side of install_platform.h.
 #include "install/install_platform.h"
 
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
-
-#include "install/download_channel.h"
 
 namespace {
 

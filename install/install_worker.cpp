@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "install/download_channel.h"
 #include "install/failure_prompt.h"
 #include "install/install_platform.h"
@@ -12,9 +13,8 @@ const char kSaveName[] = "velnor-setup.exe";
 
 }  // namespace
 
-void RunInstall(WindowHandle mainWindow, ProgressCallback progress) {
-  const DownloadChannel channel = ChooseDownloadChannel();
-  const std::string downloadUrl = DownloadChannelUrl(channel);
+void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
+  const std::string downloadUrl = DownloadChannelUrl(ChooseDownloadChannel());
   const std::wstring pageUrl = WideFromAscii(downloadUrl);
 
   std::string error;
@@ -36,10 +36,4 @@ void RunInstall(WindowHandle mainWindow, ProgressCallback progress) {
     ShowFailurePrompt(mainWindow, kStartFailedMessage, pageUrl);
   }
   PostCloseMessage(mainWindow);
-}
-
-void InstallWorker(WindowHandle mainWindow) {
-  RunInstall(mainWindow, [mainWindow](std::uint64_t received, std::uint64_t total) {
-    OnDownloadProgress(mainWindow, received, total);
-  });
 }

@@ -92,9 +92,9 @@ bool DownloadFile(const std::string& url, const std::string& savePath, std::stri
                   ProgressCallback progress) {
   std::string currentUrl = url;
   for (int pass = 0;;) {
-    std::u16string host;
+    std::wstring host;
     std::int32_t port = 0;
-    std::u16string path;
+    std::wstring path;
     if (!ParseHttpsUrl(currentUrl, host, port, path)) {
       error = "URL parse failed";
       return false;

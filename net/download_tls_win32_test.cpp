@@ -183,7 +183,9 @@ TEST_F(DownloadTlsTest, Table) {
     } else {
       EXPECT_FALSE(Exists(kSavePath));
     }
-    if (row.progress == Progress::None) EXPECT_TRUE(outcome.progress.empty());
+    if (row.progress == Progress::None) {
+      EXPECT_TRUE(outcome.progress.empty());
+    }
     if (row.progress == Progress::Whole) ExpectProgress(outcome, row.contents->size(), row.total);
     if (row.progress == Progress::Cut) {
       ASSERT_FALSE(outcome.progress.empty());
@@ -193,7 +195,9 @@ TEST_F(DownloadTlsTest, Table) {
     if (row.requests == 0) continue;
     const std::vector<std::string> hops = LoggedRequests(logged, row.hop);
     EXPECT_EQ(hops.size(), row.requests);
-    if (!hops.empty()) EXPECT_EQ(hops[0], "GET " + row.path + kAgent);
+    if (!hops.empty()) {
+      EXPECT_EQ(hops[0], "GET " + row.path + kAgent);
+    }
     for (const std::string& hop : hops) EXPECT_NE(hop.find(kAgent), std::string::npos) << hop;
   }
   EXPECT_EQ(ReadAll(Env("VELNOR_TLS_BAD_CERT_LOG")), "");

@@ -12,9 +12,9 @@ using HttpHandle = void*;
 HttpHandle HttpOpenSession();
 // Resolve, connect, send and receive time-outs of the session; result ignored.
 void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs, int receiveMs);
-HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint16_t port);
+HttpHandle HttpConnect(HttpHandle session, const std::wstring& host, std::uint16_t port);
 // A TLS "GET" request for `path` (path and query).
-HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path);
+HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::wstring& path);
 bool HttpSendRequest(HttpHandle request);
 bool HttpReceiveResponse(HttpHandle request);
 // The numeric status, 0 when it cannot be read.

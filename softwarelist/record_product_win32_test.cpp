@@ -40,7 +40,9 @@ TEST(RecordProductTest, ProfileFolderOutsideAsciiWhenExpected) {
   const std::wstring profile = ProfileFolder();
   bool nonAscii = false;
   for (wchar_t ch : profile) nonAscii = nonAscii || ch > 0x7f;
-  if (std::getenv("VELNOR_EXPECT_NON_ASCII_PROFILE")) EXPECT_TRUE(nonAscii);
+  if (std::getenv("VELNOR_EXPECT_NON_ASCII_PROFILE")) {
+    EXPECT_TRUE(nonAscii);
+  }
 }
 
 // What the end-to-end suite does not see: the folder is hidden on every
@@ -67,8 +69,12 @@ TEST(RecordProductTest, Table) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     RemoveAll(directory);
-    if (row.before != Before::Nothing) ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
-    if (row.before == Before::FolderAtFile) ASSERT_TRUE(CreateDirectoryW(file.c_str(), nullptr));
+    if (row.before != Before::Nothing) {
+      ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+    }
+    if (row.before == Before::FolderAtFile) {
+      ASSERT_TRUE(CreateDirectoryW(file.c_str(), nullptr));
+    }
     if (row.before == Before::File || row.before == Before::LockedFile)
       std::ofstream(std::filesystem::path(file), std::ios::binary) << row.bytes;
     // Deny reading, but allow the delete or rename that replacing the file takes.

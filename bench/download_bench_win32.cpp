@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "net/bench/bare_get_win32.h"
+#include "bench/bare_get_win32.h"
 #include "net/download.h"
 
 namespace {

@@ -15,7 +15,7 @@ import resource
 import subprocess
 import sys
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "tls"))
 import tls_peers  # noqa: E402
 
@@ -54,7 +54,7 @@ def main():
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     prefix = args.prefix or os.path.join(build, "wineprefix")
-    work = os.path.join(build, "net", "bench-work")
+    work = os.path.join(build, "bench", "download-work")
     os.makedirs(work, exist_ok=True)
     certs = tls_peers.make_certs(os.path.join(work, "certs"))
     tls_peers.trust_ca(os.path.join(ROOT, "cmake", "wine-run.sh"), prefix,
@@ -70,7 +70,7 @@ def main():
         sys.stdout.flush()
         env = dict(os.environ, VELNOR_WINEPREFIX=prefix)
         subprocess.run(["timeout", "-k", "5", "900", os.path.join(ROOT, "cmake", "wine-run.sh"),
-                        os.path.join(build, "net", "bench", "download-bench.exe"), url,
+                        os.path.join(build, "bench", "download-bench.exe"), url,
                         str(args.rounds), "velnor-bench-download.bin"],
                        cwd=work, env=env, check=False)
     return 0
