@@ -38,8 +38,6 @@ bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
 void WaitForProcess(PlatformHandle process);
 // CloseHandle.
 void CloseProcessHandle(PlatformHandle handle);
-// DeleteFileW; the result is not examined.
-void DeleteFileNamed(const std::wstring& name);
 // PostMessageW(window, WM_CLOSE, 0, 0); the result is not examined.
 void PostCloseMessage(WindowHandle window);
 

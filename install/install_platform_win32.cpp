@@ -69,8 +69,6 @@ void WaitForProcess(PlatformHandle process) {
 
 void CloseProcessHandle(PlatformHandle handle) { CloseHandle(static_cast<HANDLE>(handle)); }
 
-void DeleteFileNamed(const std::wstring& name) { DeleteFileW(name.c_str()); }
-
 void PostCloseMessage(WindowHandle window) {
   PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
 }

@@ -18,21 +18,26 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   const std::wstring pageUrl = WideFromAscii(downloadUrl);
 
   std::string error;
-  if (!DownloadFile(downloadUrl, kSaveName, error, std::move(progress))) {
+  HeldFile setup = nullptr;
+  if (!DownloadFile(downloadUrl, kSaveName, error, std::move(progress), &setup)) {
     ShowFailurePrompt(mainWindow, kDownloadFailedMessage, pageUrl);
     return;
   }
 
-  const std::wstring launchName = WideFromAscii(kSaveName);
+  // The installer runs elevated, and the folder it saved into is usually
+  // writable by every program of the user. Only a file held since it was
+  // checked against the bytes received is started, and it stays held (no
+  // writing, renaming or deleting by others) until it has been deleted.
   HideWindow(mainWindow);
   PlatformHandle process = nullptr;
   PlatformHandle thread = nullptr;
-  if (StartProcess(launchName, process, thread)) {
+  if (setup != nullptr && StartProcess(WideFromAscii(kSaveName), process, thread)) {
     WaitForProcess(process);
     CloseProcessHandle(process);
     CloseProcessHandle(thread);
-    DeleteFileNamed(launchName);
+    DeleteSavedFile(setup);
   } else {
+    if (setup != nullptr) CloseSavedFile(setup);
     ShowFailurePrompt(mainWindow, kStartFailedMessage, pageUrl);
   }
   PostCloseMessage(mainWindow);
