@@ -1,5 +1,5 @@
-#include "install/download_channel.h"
-
+// The install workflow's rules over a recording fake of its platform: the
+// channel table, the "pv" text, the worker's sequence and the prompt.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "build_config.h"
+#include "install/download_channel.h"
+#include "install/failure_prompt.h"
 #include "install/install_platform.h"
+#include "install/install_worker.h"
 
 // The version test and the two client keys, answered from plain data.
 namespace {
@@ -150,6 +154,107 @@ TEST(IsUsableVersionText, Table) {
     Bytes buffer = row.bytes;
     if (row.size == 0) buffer.resize(kVersionBufferBytes, 0);
     EXPECT_EQ(IsUsableVersionText(buffer.data(), row.size ? row.size : buffer.size()), row.usable);
+  }
+}
+
+// The rest of the platform, the download and the held file: each call is
+// one event, and the answers come from the row.
+struct WorkerRun {
+  bool downloads = true, held = true, starts = true, ok = false;
+  std::vector<std::string> events;
+  std::wstring boxText;
+};
+WorkerRun gRun;
+int gHeldFile;
+
+}  // namespace
+
+bool DownloadFile(const std::string& url, const std::string& savePath, std::string&,
+                  ProgressCallback progress, HeldFile* held) {
+  gRun.events.push_back("download " + url + " " + savePath);
+  if (progress) progress(1, 2);
+  if (gRun.downloads && gRun.held) *held = &gHeldFile;
+  return gRun.downloads;
+}
+void DeleteSavedFile(FileHandle) { gRun.events.push_back("delete"); }
+void CloseSavedFile(FileHandle) { gRun.events.push_back("let go"); }
+void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
+bool StartProcess(const std::wstring& name, PlatformHandle& process, PlatformHandle& thread) {
+  gRun.events.push_back(name == L"velnor-setup.exe" ? "start" : "start elsewhere");
+  process = thread = &gHeldFile;
+  return gRun.starts;
+}
+void WaitForProcess(PlatformHandle) { gRun.events.push_back("wait"); }
+void CloseProcessHandle(PlatformHandle) { gRun.events.push_back("close handle"); }
+void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
+void OpenInBrowser(const std::wstring& url) {
+  gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
+}
+bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& caption) {
+  gRun.events.push_back(caption == L"系统提示" ? "box" : "other box");
+  gRun.boxText = text;
+  return gRun.ok;
+}
+
+namespace {
+
+// True when `milestones` happen in this order (other events may come between).
+bool InOrder(const std::vector<std::string>& events, const std::vector<std::string>& milestones) {
+  auto at = events.begin();
+  for (const std::string& m : milestones) {
+    at = std::find(at, events.end(), m);
+    if (at == events.end()) return false;
+    ++at;
+  }
+  return true;
+}
+
+bool Has(const std::vector<std::string>& events, const std::string& event) {
+  return std::count(events.begin(), events.end(), event) > 0;
+}
+
+TEST(InstallWorker, SequenceAndPrompt) {
+  const std::string win7 = std::string(kDownloadOrigin) + "/velnor-video/win7";
+  const std::string download = "download " + win7 + " velnor-setup.exe";
+  const std::string page = "browser " + win7;
+  const std::string support = "browser " + std::string(kSupportOrigin);
+  const std::wstring tail =
+      L"\n\n已为您打开下载页面，请手动安装。\n\n点击\"确定\"联系客服\n点击\"取消\"稍后处理";
+  const struct {
+    const char* label;
+    bool downloads, held, starts, ok;
+    std::vector<std::string> order;  // must happen in this order
+    std::vector<std::string> never;
+    std::wstring box;
+  } rows[] = {
+      {"installed", true, true, true, false,
+       {download, "hide", "start", "wait", "close handle", "close handle", "delete", "WM_CLOSE"},
+       {"box", "let go"}, L""},
+      {"download failed, OK", false, false, false, true, {download, page, "box", support},
+       {"hide", "start", "WM_CLOSE"}, kDownloadFailedMessage + tail},
+      {"download failed, Cancel or closed", false, false, false, false, {download, page, "box"},
+       {"hide", "start", support, "WM_CLOSE"}, kDownloadFailedMessage + tail},
+      {"start failed", true, true, false, false,
+       {download, "hide", "start", "let go", page, "box", "WM_CLOSE"}, {"delete", "wait"},
+       kStartFailedMessage + tail},
+      {"changed after the download: never started", true, false, true, true,
+       {download, "hide", page, "box", support, "WM_CLOSE"}, {"start", "delete"},
+       kStartFailedMessage + tail},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    gSystem = StubSystem{10, 0, 0, {}, {}, 0};
+    gRun = WorkerRun{row.downloads, row.held, row.starts, row.ok, {}, L""};
+    int reports = 0;
+    InstallWorker(&gHeldFile, [&](std::uint64_t, std::uint64_t) { ++reports; });
+    EXPECT_EQ(reports, 1);
+    EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
+    for (const std::string& event : row.never) EXPECT_FALSE(Has(gRun.events, event)) << event;
+    EXPECT_EQ(std::count(gRun.events.begin(), gRun.events.end(), "box"), row.box.empty() ? 0 : 1);
+    EXPECT_EQ(gRun.boxText, row.box);
+    if (Has(gRun.events, "WM_CLOSE")) {
+      EXPECT_EQ(gRun.events.back(), "WM_CLOSE");
+    }
   }
 }
 
