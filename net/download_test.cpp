@@ -41,6 +41,7 @@ struct World {
   std::vector<FakeFile*> openFiles;
   std::wstring host;
   std::uint16_t port = 0;
+  std::vector<int> timeouts;  // resolve, connect, send, receive
 };
 World world;
 
@@ -56,7 +57,9 @@ HttpHandle OpenHttp() {
 }  // namespace
 
 HttpHandle HttpOpenSession() { return OpenHttp(); }
-void HttpSetTimeouts(HttpHandle, int, int, int, int) {}
+void HttpSetTimeouts(HttpHandle, int resolve, int connect, int send, int receive) {
+  world.timeouts = {resolve, connect, send, receive};
+}
 HttpHandle HttpConnect(HttpHandle, const std::wstring& host, std::uint16_t port) {
   world.host = host;
   world.port = port;
@@ -214,6 +217,9 @@ TEST(DownloadFile, StatusRedirectsBodyAndSaveFile) {
               row.file);
     EXPECT_EQ(progress, row.progress);
     EXPECT_EQ(world.requests, row.requests);
+    if (!row.requests.empty()) {
+      EXPECT_EQ(world.timeouts, std::vector<int>(4, 30000));
+    }
     EXPECT_EQ(world.openHttp, 0);
     EXPECT_EQ(held != nullptr, ok);  // held after every download, and only then
     if (held != nullptr) CloseSavedFile(held);

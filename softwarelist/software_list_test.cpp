@@ -148,9 +148,15 @@ TEST_F(SoftwareListFileTest, MissingEmptyAndUnreadableFiles) {
 // temporary file.
 TEST_F(SoftwareListFileTest, WriteReplacesInOneStep) {
   const std::filesystem::path path = dir_ / "config.toml";
-  Put(path, "a much longer old content that must not survive in any byte\n");
+  const std::string old = "a much longer old content that must not survive in any byte\n";
+  Put(path, old);
+  // A second name of the old file keeps its bytes: the file was replaced, not
+  // rewritten in place.
+  std::filesystem::create_hard_link(path, dir_ / "old.toml");
   ASSERT_TRUE(WriteSoftwareList(path, {{"n", "1", "2"}}));
   EXPECT_EQ(Slurp(path), FormatSoftwareList({{"n", "1", "2"}}));
+  EXPECT_EQ(Slurp(dir_ / "old.toml"), old);
+  std::filesystem::remove(dir_ / "old.toml");
   ASSERT_TRUE(WriteSoftwareList(path, {}));
   EXPECT_EQ(std::filesystem::file_size(path), 0u);
   EXPECT_EQ(FileCount(), 1u);
