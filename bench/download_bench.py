@@ -1,78 +1,100 @@
-#!/usr/bin/env python3
-"""Download benchmark: serves a 200 MB body (made on the fly) over TLS on
-127.0.0.1 and measures, in one run, curl natively (the link's reference) and,
-under Wine, DownloadFile against the bare WinHTTP read loop (download-bench).
-Prints figures; never fails on a slow machine.
+#!/usr/bin/python3
+"""Download benchmark: DownloadFile against the bare WinHTTP read loop under
+Wine (download-bench.exe), over TLS on 127.0.0.1, twice: at the full speed of
+loopback, and through a server paced to 50 MB/s, closer to a user's link.
+The body (made on the fly) is 200 MB. Prints figures; never fails on a slow
+machine.
 
 Usage: download_bench.py --build DIR [--prefix DIR] [--rounds N] [--size BYTES]
 DIR is a build folder of the windows preset (download-bench.exe and
-velnor_trust_ca.exe built); the prefix defaults to DIR/wineprefix.
+velnor_trust_ca.exe built); the prefix defaults to DIR/wineprefix-bench.
 """
 
 import argparse
+import glob
+import http.server
 import os
-import resource
+import ssl
 import subprocess
 import sys
+import tempfile
+import threading
+import time
+
+import trustme
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-sys.path.insert(0, os.path.join(ROOT, "tests", "tls"))
-import tls_peers  # noqa: E402
+WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
+PIECE = bytes(range(256)) * 1024  # 256 KiB
 
 
-def children_cpu():
-    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return usage.ru_utime + usage.ru_stime
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    size, rate = 0, 0  # set per server; rate 0: as fast as the link goes
+
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header("Content-Length", str(self.size))
+        self.end_headers()
+        start, sent = time.monotonic(), 0
+        while sent < self.size:
+            chunk = PIECE[:min(len(PIECE), self.size - sent)]
+            self.wfile.write(chunk)
+            sent += len(chunk)
+            if self.rate:
+                # Paced by the clock, so the time spent writing counts too.
+                delay = start + sent / self.rate - time.monotonic()
+                if delay > 0:
+                    time.sleep(delay)
+
+    def log_message(self, *args):
+        pass
 
 
-def curl_rounds(url, rounds):
-    speeds, cpu_per_mb = [], []
-    for round_number in range(1, rounds + 1):
-        before = children_cpu()
-        out = subprocess.run(["curl", "-k", "-s", "-o", "/dev/null", "-w",
-                              "%{size_download} %{time_total}", url],
-                             check=True, capture_output=True, text=True, timeout=300).stdout
-        cpu = children_cpu() - before
-        size, seconds = out.split()
-        mb = int(size) / 1e6
-        speeds.append(mb / float(seconds))
-        cpu_per_mb.append(cpu * 1000 / mb)
-        print("round %d curl -k       %7.1f MB/s  CPU %.2f ms/MB  %s bytes"
-              % (round_number, speeds[-1], cpu_per_mb[-1], size))
-    speeds.sort()
-    cpu_per_mb.sort()
-    print("curl -k       median %7.1f MB/s (best %7.1f), CPU %.2f ms/MB"
-          % (speeds[len(speeds) // 2], speeds[-1], cpu_per_mb[len(cpu_per_mb) // 2]))
+def serve(cert, size, rate):
+    handler = type("PacedHandler", (Handler,), {"size": size, "rate": rate})
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    cert.configure_cert(context)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--prefix")
-    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--size", type=int, default=200 * 1000 * 1000)
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    prefix = args.prefix or os.path.join(build, "wineprefix")
-    work = os.path.join(build, "bench", "download-work")
-    os.makedirs(work, exist_ok=True)
-    certs = tls_peers.make_certs(os.path.join(work, "certs"))
-    tls_peers.trust_ca(os.path.join(ROOT, "cmake", "wine-run.sh"), prefix,
-                       os.path.join(build, "net", "velnor_trust_ca.exe"),
-                       os.path.join(certs, "ca.der"))
+    env = dict(os.environ, VELNOR_WINEPREFIX=args.prefix or os.path.join(build, "wineprefix-bench"))
+    work = tempfile.mkdtemp(prefix="velnor-download-bench-")
 
-    with tls_peers.TlsServer(os.path.join(certs, "localhost.pem"),
-                             os.path.join(certs, "localhost.key"), timeout=1200) as server:
-        url = "https://localhost:%d/file/%d" % (server.ports[0], args.size)
-        print("%s, %d rounds each (MB = 10^6 bytes)" % (url, args.rounds))
+    ca = trustme.CA()
+    cert = ca.issue_cert("localhost")
+    der = os.path.join(work, "ca.der")
+    with open(der, "wb") as out:
+        out.write(ssl.PEM_cert_to_DER_cert(ca.cert_pem.bytes().decode()))
+    trust = glob.glob(os.path.join(build, "*", "velnor_trust_ca.exe")) + \
+        glob.glob(os.path.join(build, "tests", "*", "velnor_trust_ca.exe"))
+    trust = trust[0]
+    subprocess.run(["timeout", "180", WINE_RUN, trust, "Z:" + der.replace("/", "\\")], env=env,
+                   check=True, stdout=subprocess.DEVNULL)
+
+    for label, rate in (("loopback", 0), ("paced to 50 MB/s", 50 * 1000 * 1000)):
+        server = serve(cert, args.size, rate)
+        url = "https://localhost:%d/setup" % server.server_address[1]
+        print("== %s: %d bytes, %d rounds each, interleaved (MB = 10^6 bytes)" %
+              (label, args.size, args.rounds))
         sys.stdout.flush()
-        curl_rounds(url, args.rounds)
-        sys.stdout.flush()
-        env = dict(os.environ, VELNOR_WINEPREFIX=prefix)
-        subprocess.run(["timeout", "-k", "5", "900", os.path.join(ROOT, "cmake", "wine-run.sh"),
-                        os.path.join(build, "bench", "download-bench.exe"), url,
-                        str(args.rounds), "velnor-bench-download.bin"],
-                       cwd=work, env=env, check=False)
+        subprocess.run(["timeout", "-k", "5", "1800", WINE_RUN,
+                        os.path.join(build, "bench", "download-bench.exe"), url, str(args.rounds),
+                        "velnor-bench-download.bin"], cwd=work, env=env, check=False)
+        server.shutdown()
+    subprocess.run(["wineserver", "-k"], env=dict(env, WINEPREFIX=env["VELNOR_WINEPREFIX"]),
+                   check=False)
     return 0
 
 
