@@ -11,6 +11,24 @@ const wchar_t kClientKey1[] =
 const wchar_t kClientKey2[] =
     L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 
+// The bytes read from a "pv" value as UTF-16 (little-endian) text up to its
+// first zero code unit, bounded by `size` bytes (an odd trailing byte is
+// ignored): usable unless empty or exactly "0.0.0.0".
+bool IsUsableVersionText(const unsigned char* buffer, std::size_t size) {
+  static const char kAbsent[] = "0.0.0.0";
+  const std::size_t units = size / 2;
+  std::size_t length = 0;
+  bool matchesAbsent = true;
+  for (; length < units; ++length) {
+    const unsigned unit = buffer[2 * length] | (unsigned(buffer[2 * length + 1]) << 8);
+    if (unit == 0) break;
+    if (length >= sizeof kAbsent - 1 || unit != static_cast<unsigned char>(kAbsent[length]))
+      matchesAbsent = false;
+  }
+  if (length == 0) return false;
+  return !(matchesAbsent && length == sizeof kAbsent - 1);
+}
+
 bool KeyHoldsUsableVersion(RegistryRoot root, const wchar_t* path) {
   PlatformHandle key = nullptr;
   if (!OpenRegistryKey(root, path, key)) return false;
@@ -29,21 +47,6 @@ const char* DownloadChannelPath(DownloadChannel channel) {
 
 std::string DownloadChannelUrl(DownloadChannel channel) {
   return std::string(kDownloadOrigin) + DownloadChannelPath(channel);
-}
-
-bool IsUsableVersionText(const unsigned char* buffer, std::size_t size) {
-  static const char kAbsent[] = "0.0.0.0";
-  const std::size_t units = size / 2;
-  std::size_t length = 0;
-  bool matchesAbsent = true;
-  for (; length < units; ++length) {
-    const unsigned unit = buffer[2 * length] | (unsigned(buffer[2 * length + 1]) << 8);
-    if (unit == 0) break;
-    if (length >= sizeof kAbsent - 1 || unit != static_cast<unsigned char>(kAbsent[length]))
-      matchesAbsent = false;
-  }
-  if (length == 0) return false;
-  return !(matchesAbsent && length == sizeof kAbsent - 1);
 }
 
 bool IsWebView2Registered() {

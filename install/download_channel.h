@@ -13,11 +13,6 @@ std::string DownloadChannelUrl(DownloadChannel channel);
 // Size of the buffer the "pv" value is read into: 256 UTF-16 code units.
 inline constexpr std::size_t kVersionBufferBytes = 512;
 
-// Judges the bytes read from a "pv" value: UTF-16 (little-endian) text up to
-// its first zero code unit, bounded by `size` bytes (an odd trailing byte is
-// ignored). Usable unless empty or exactly "0.0.0.0".
-bool IsUsableVersionText(const unsigned char* buffer, std::size_t size);
-
 // True when one of the two WebView2 client keys (machine first, then user)
 // holds a usable "pv" text; stops at the first key that decides.
 bool IsWebView2Registered();

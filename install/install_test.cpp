@@ -88,7 +88,9 @@ Bytes Utf16(const std::u16string& text, bool terminate = true) {
   return bytes;
 }
 
-Key Pv(const std::u16string& text) { return std::optional<Bytes>(Utf16(text)); }
+Key Pv(const std::u16string& text, bool terminate = true) {
+  return std::optional<Bytes>(Utf16(text, terminate));
+}
 
 // 6.1 with any service pack is Win7 without a look at the registry; every
 // other version is Release only when a client key holds a usable "pv". The
@@ -113,6 +115,22 @@ TEST(ChooseDownloadChannel, Table) {
       {10, 0, 0, kNoPv, Pv(u"1.2"), kRelease, {kMachine, kUser}},
       // 514 bytes with the terminator: more than the buffer holds.
       {10, 0, 0, Pv(std::u16string(256, u'1')), kNoKey, kWin7, {kMachine, kUser}},
+      // 512 bytes without one: the text ends with the buffer.
+      {10, 0, 0, Pv(std::u16string(256, u'7'), false), kNoKey, kRelease, {kMachine}},
+      // Only exactly "0.0.0.0" is absent, judged up to the first zero unit, by
+      // whole units (U+0130 is not '0'; a zero high byte alone ends nothing).
+      {10, 0, 0, Pv(u"0.0.0.0 "), kNoKey, kRelease, {kMachine}},
+      {10, 0, 0, Pv(u"0.0.0.\u0130"), kNoKey, kRelease, {kMachine}},
+      {10,
+       0,
+       0,
+       Pv(std::u16string(u"0.0.0.0\0"
+                         u"9",
+                         9)),
+       kNoKey,
+       kWin7,
+       {kMachine, kUser}},
+      {10, 0, 0, Pv(u"\u0100"), kNoKey, kRelease, {kMachine}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << &row - rows);
@@ -122,38 +140,6 @@ TEST(ChooseDownloadChannel, Table) {
     EXPECT_EQ(ChooseDownloadChannel(), row.channel);
     EXPECT_EQ(gSystem.opened, row.opened);
     EXPECT_EQ(gSystem.openKeys, 0);
-  }
-}
-
-TEST(IsUsableVersionText, Table) {
-  const struct {
-    Bytes bytes;
-    std::size_t size;  // 0: the whole buffer of kVersionBufferBytes
-    bool usable;
-  } rows[] = {
-      {Utf16(u""), 0, false},
-      {Utf16(u"0.0.0.0"), 0, false},
-      {Utf16(u"0.0.0.0 "), 0, true},
-      {Utf16(u"0.0.0"), 0, true},
-      {Utf16(u"1.2.3.4"), 0, true},
-      // Units are compared whole: U+0130 is not '0'.
-      {Utf16(u"0.0.0.\u0130"), 0, true},
-      // Only the text up to the first zero unit counts.
-      {Utf16(std::u16string(u"0.0.0.0\0" u"9", 9)), 0, false},
-      {Utf16(std::u16string(u"\0" u"1.0", 4)), 0, false},
-      // All 256 units non-zero: bounded by the buffer, judged as text.
-      {Utf16(std::u16string(256, u'7'), false), 0, true},
-      // A zero high byte alone is not a zero unit.
-      {{0x31, 0x00, 0x00, 0x01, 0, 0}, 6, true},
-      // An odd trailing byte is ignored, and nothing past `size` is read.
-      {{0x00, 0x00, 0x41}, 3, false},
-      {{0x00, 0x00, 0x41}, 1, false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << &row - rows);
-    Bytes buffer = row.bytes;
-    if (row.size == 0) buffer.resize(kVersionBufferBytes, 0);
-    EXPECT_EQ(IsUsableVersionText(buffer.data(), row.size ? row.size : buffer.size()), row.usable);
   }
 }
 
@@ -227,18 +213,45 @@ TEST(InstallWorker, SequenceAndPrompt) {
     std::vector<std::string> never;
     std::wstring box;
   } rows[] = {
-      {"installed", true, true, true, false,
+      {"installed",
+       true,
+       true,
+       true,
+       false,
        {download, "hide", "start", "wait", "close handle", "close handle", "delete", "WM_CLOSE"},
-       {"box", "let go"}, L""},
-      {"download failed, OK", false, false, false, true, {download, page, "box", support},
-       {"hide", "start", "WM_CLOSE"}, kDownloadFailedMessage + tail},
-      {"download failed, Cancel or closed", false, false, false, false, {download, page, "box"},
-       {"hide", "start", support, "WM_CLOSE"}, kDownloadFailedMessage + tail},
-      {"start failed", true, true, false, false,
-       {download, "hide", "start", "let go", page, "box", "WM_CLOSE"}, {"delete", "wait"},
+       {"box", "let go"},
+       L""},
+      {"download failed, OK",
+       false,
+       false,
+       false,
+       true,
+       {download, page, "box", support},
+       {"hide", "start", "WM_CLOSE"},
+       kDownloadFailedMessage + tail},
+      {"download failed, Cancel or closed",
+       false,
+       false,
+       false,
+       false,
+       {download, page, "box"},
+       {"hide", "start", support, "WM_CLOSE"},
+       kDownloadFailedMessage + tail},
+      {"start failed",
+       true,
+       true,
+       false,
+       false,
+       {download, "hide", "start", "let go", page, "box", "WM_CLOSE"},
+       {"delete", "wait"},
        kStartFailedMessage + tail},
-      {"changed after the download: never started", true, false, true, true,
-       {download, "hide", page, "box", support, "WM_CLOSE"}, {"start", "delete"},
+      {"changed after the download: never started",
+       true,
+       false,
+       true,
+       true,
+       {download, "hide", page, "box", support, "WM_CLOSE"},
+       {"start", "delete"},
        kStartFailedMessage + tail},
   };
   for (const auto& row : rows) {
