@@ -7,7 +7,8 @@
 #include "common/window_handle.h"
 
 // The platform operations of the install workflow as plain free functions.
-// The Windows layer (install_platform_win32.cpp) makes the Win32 calls.
+// The Windows layer (install_platform_win32.cpp) makes the Win32 calls; the
+// native tests link a recording fake instead (install_test.cpp).
 
 // An open registry key, process or thread handle, opaque to portable code.
 using PlatformHandle = void*;

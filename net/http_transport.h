@@ -4,7 +4,7 @@
 #include <string>
 
 // The blocking HTTPS operations the downloader is built on: WinHTTP
-// (http_transport_win32.cpp).
+// (http_transport_win32.cpp), or natively a scripted fake (download_test.cpp).
 // Handles are opaque; a null handle means the operation failed.
 using HttpHandle = void*;
 

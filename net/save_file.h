@@ -6,7 +6,8 @@
 
 // The save file and a digest of its bytes, as the downloader needs them from
 // the platform: save_file_win32.cpp opens files by their UTF-16 name with
-// CreateFileW and hashes with the system's SHA-256 (CryptoAPI).
+// CreateFileW and hashes with the system's SHA-256 (CryptoAPI); natively a
+// fake keeps the files in memory (download_test.cpp).
 
 // An open file or a running digest, opaque to portable code; null means the
 // operation failed.
