@@ -1,13 +1,13 @@
 // Process entry, the main window and its message loop, and the window's
 // resources: GDI+, the background bitmap and the two progress-bar pictures.
-#include "app/window_win32.h"
-
-#include <string>
+#include <memory>
 #include <system_error>
 #include <thread>
 
 #include "app/layout.h"
-#include "install/download_channel.h"
+#include "app/paint_win32.h"
+#include "app/progress.h"
+#include "common/handles_win32.h"
 #include "install/failure_prompt.h"
 #include "install/install_worker.h"
 #include "softwarelist/record_product.h"
@@ -22,6 +22,16 @@ constexpr int kIconId = 101;
 constexpr int kBackgroundId = 102;
 constexpr int kTrackId = 201;
 constexpr int kFillId = 202;
+
+// Everything the window owns from its creation to its destruction. Only the
+// UI thread touches it; the worker never does.
+struct WindowResources {
+  HINSTANCE instance = nullptr;
+  ULONG_PTR gdiplusToken = 0;  // 0: GDI+ is not running
+  WindowPictures pictures;
+};
+
+WindowResources resources;
 
 // Posted to the window when the worker thread could not be started: the
 // install cannot go on, so the user gets the download-failed prompt (the
@@ -43,9 +53,14 @@ void LimitDllSearch() {
 }
 
 // Starts the install on its own thread, detached: nothing ever waits for it.
+// Its progress goes to the window's progress record.
 bool StartWorker(HWND window) {
+  const auto handle = static_cast<WindowHandle>(window);
+  ProgressCallback progress = [handle](std::uint64_t received, std::uint64_t total) {
+    OnDownloadProgress(handle, received, total);
+  };
   try {
-    std::thread worker(InstallWorker, static_cast<WindowHandle>(window));
+    std::thread worker(InstallWorker, handle, std::move(progress));
     worker.detach();
     return true;
   } catch (const std::system_error&) {
@@ -53,22 +68,54 @@ bool StartWorker(HWND window) {
   }
 }
 
-void OnCreate(HWND window) {
-  WindowResources& res = SharedWindowResources();
+// Decodes a picture embedded in the program (resource `id` of `type`) with
+// GDI+. Empty when it is missing, cannot be decoded or GDI+ is not running.
+std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(int id, const wchar_t* type) {
+  // GdipAlloc yields nothing while GDI+ is not running.
+  if (resources.gdiplusToken == 0) return nullptr;
 
+  HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(id), type);
+  if (info == nullptr) return nullptr;
+  HGLOBAL loaded = LoadResource(nullptr, info);
+  if (loaded == nullptr) return nullptr;
+  const DWORD size = SizeofResource(nullptr, info);
+  const void* bytes = LockResource(loaded);
+  if (bytes == nullptr || size == 0) return nullptr;
+
+  GlobalBlock block(GlobalAlloc(GMEM_MOVEABLE, size));
+  if (!block) return nullptr;
+  void* copy = GlobalLock(block.get());
+  if (copy == nullptr) return nullptr;
+  CopyMemory(copy, bytes, size);
+
+  IStream* stream = nullptr;
+  if (CreateStreamOnHGlobal(block.get(), TRUE, &stream) != S_OK || stream == nullptr) {
+    GlobalUnlock(block.get());
+    return nullptr;
+  }
+  block.release();  // the stream frees it when released
+
+  std::unique_ptr<Gdiplus::Bitmap> bitmap(new Gdiplus::Bitmap(stream));
+  stream->Release();
+  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  return bitmap;
+}
+
+void OnCreate(HWND window) {
   Gdiplus::GdiplusStartupInput input;  // version 1, no callback, no suppression
-  if (Gdiplus::GdiplusStartup(&res.gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
-    res.gdiplusToken = 0;
+  if (Gdiplus::GdiplusStartup(&resources.gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
+    resources.gdiplusToken = 0;
   }
 
-  res.backgroundBitmap = static_cast<HBITMAP>(LoadImageW(
-      res.instance, MAKEINTRESOURCEW(kBackgroundId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-  if (res.backgroundBitmap == nullptr) {
+  WindowPictures& pictures = resources.pictures;
+  pictures.background.reset(LoadImageW(resources.instance, MAKEINTRESOURCEW(kBackgroundId),
+                                       IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  if (!pictures.background) {
     MessageBoxW(window, L"背景图加载失败！", L"错误", MB_ICONERROR);
   }
 
-  res.trackImage = LoadPngResource(kTrackId, L"PNG");
-  res.fillImage = LoadPngResource(kFillId, L"PNG");
+  pictures.track = LoadPngResource(kTrackId, L"PNG");
+  pictures.fill = LoadPngResource(kFillId, L"PNG");
 
   if (!StartWorker(window)) PostMessageW(window, kWorkerNotStarted, 0, 0);
 
@@ -76,17 +123,13 @@ void OnCreate(HWND window) {
 }
 
 void OnDestroy() {
-  WindowResources& res = SharedWindowResources();
-  if (res.backgroundBitmap != nullptr) {
-    DeleteObject(res.backgroundBitmap);
-    res.backgroundBitmap = nullptr;
-  }
   // The pictures go before GDI+ does.
-  res.trackImage.reset();
-  res.fillImage.reset();
-  if (res.gdiplusToken != 0) {
-    Gdiplus::GdiplusShutdown(res.gdiplusToken);
-    res.gdiplusToken = 0;
+  resources.pictures.background.reset();
+  resources.pictures.track.reset();
+  resources.pictures.fill.reset();
+  if (resources.gdiplusToken != 0) {
+    Gdiplus::GdiplusShutdown(resources.gdiplusToken);
+    resources.gdiplusToken = 0;
   }
   PostQuitMessage(0);
 }
@@ -99,53 +142,6 @@ void OnLeftButtonUp(HWND window, LPARAM lParam) {
   if (IsCloseBoxHit(client.right, x, y)) PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
-// A global memory block that is freed unless a stream has taken it over.
-struct GlobalBlock {
-  HGLOBAL handle = nullptr;
-  ~GlobalBlock() {
-    if (handle != nullptr) GlobalFree(handle);
-  }
-};
-
-}  // namespace
-
-WindowResources& SharedWindowResources() {
-  static WindowResources resources;
-  return resources;
-}
-
-std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(int id, const wchar_t* type) {
-  // GdipAlloc yields nothing while GDI+ is not running.
-  if (SharedWindowResources().gdiplusToken == 0) return nullptr;
-
-  HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(id), type);
-  if (info == nullptr) return nullptr;
-  HGLOBAL loaded = LoadResource(nullptr, info);
-  if (loaded == nullptr) return nullptr;
-  const DWORD size = SizeofResource(nullptr, info);
-  const void* bytes = LockResource(loaded);
-  if (bytes == nullptr || size == 0) return nullptr;
-
-  GlobalBlock block;
-  block.handle = GlobalAlloc(GMEM_MOVEABLE, size);
-  if (block.handle == nullptr) return nullptr;
-  void* copy = GlobalLock(block.handle);
-  if (copy == nullptr) return nullptr;
-  CopyMemory(copy, bytes, size);
-
-  IStream* stream = nullptr;
-  if (CreateStreamOnHGlobal(block.handle, TRUE, &stream) != S_OK || stream == nullptr) {
-    GlobalUnlock(block.handle);
-    return nullptr;
-  }
-  block.handle = nullptr;  // the stream frees it when released
-
-  std::unique_ptr<Gdiplus::Bitmap> bitmap(new Gdiplus::Bitmap(stream));
-  stream->Release();
-  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
-  return bitmap;
-}
-
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
@@ -155,23 +151,24 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       OnDestroy();
       return 0;
     case WM_PAINT:
-      PaintFrame(window);
+      PaintFrame(window, resources.pictures, SharedProgressState());
       return 0;
     case WM_LBUTTONUP:
       OnLeftButtonUp(window, lParam);
       return 0;
     case kWorkerNotStarted:
-      ShowFailurePrompt(window, kDownloadFailedMessage,
-                        WideFromAscii(DownloadChannelUrl(ChooseDownloadChannel())));
+      ShowDownloadFailedPrompt(window);
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
 }
 
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   LimitDllSearch();
-  SharedWindowResources().instance = instance;
+  resources.instance = instance;
 
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;

@@ -1,52 +1,23 @@
 // Painting of the main window: one whole frame into an off-screen bitmap,
 // shown with a single BitBlt.
-#include "app/window_win32.h"
+#include "app/paint_win32.h"
 
 #include <algorithm>
-#include <memory>
 #include <optional>
-#include <type_traits>
+#include <string>
 
 #include "app/layout.h"
-#include "app/progress.h"
+#include "common/product.h"
+#include "common/text_win32.h"
 
 namespace {
 
-const char kProductNameUtf8[] = "velnor 视频格式转换器";
 const wchar_t kFallbackName[] = L"Velnor Installer";
 const wchar_t kCloseGlyph[] = L"\u00D7";
 const COLORREF kTextColour = RGB(255, 255, 255);
 const COLORREF kTrackFallbackColour = RGB(204, 220, 230);
 
 RECT ToRect(const PixelRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
-
-// Owners of a frame's GDI objects and memory contexts.
-struct GdiObjectDeleter {
-  void operator()(void* object) const { DeleteObject(static_cast<HGDIOBJ>(object)); }
-};
-using GdiObject = std::unique_ptr<void, GdiObjectDeleter>;
-struct MemoryDcDeleter {
-  void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
-
-// An object selected into a context for the holder's lifetime; the previous
-// selection comes back when it ends. Declared after the object's owner, so the
-// object is deselected before it is deleted.
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ object)
-      : dc_(dc), previous_(object ? SelectObject(dc, object) : nullptr) {}
-  ~Selection() {
-    if (previous_ != nullptr) SelectObject(dc_, previous_);
-  }
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
 
 // One text of the frame in its own font, created and deleted here.
 void DrawFrameText(HDC dc, const std::wstring& text, const PixelRect& where, int height, int weight,
@@ -60,8 +31,7 @@ void DrawFrameText(HDC dc, const std::wstring& text, const PixelRect& where, int
   DrawTextW(dc, text.c_str(), -1, &rect, format);
 }
 
-void DrawBackground(HDC buffer, const PAINTSTRUCT& paint, int w, int h) {
-  HBITMAP background = SharedWindowResources().backgroundBitmap;
+void DrawBackground(HDC buffer, const PAINTSTRUCT& paint, HGDIOBJ background, int w, int h) {
   if (background == nullptr) {
     FillRect(buffer, &paint.rcPaint, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
     return;
@@ -82,15 +52,14 @@ void DrawTrackFallback(HDC buffer, const BarRect& bar) {
   RoundRect(buffer, bar.x, bar.y, bar.Right(), bar.y + bar.height, bar.height, bar.height);
 }
 
-void DrawBar(HDC buffer, const BarRect& bar, double fraction) {
-  WindowResources& res = SharedWindowResources();
+void DrawBar(HDC buffer, const WindowPictures& pictures, const BarRect& bar, double fraction) {
   Gdiplus::Graphics graphics(buffer);
   graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
   graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
   graphics.SetCompositingQuality(Gdiplus::CompositingQualityHighQuality);
 
-  if (res.trackImage) {
-    graphics.DrawImage(res.trackImage.get(), bar.x, bar.y, bar.width, bar.height);
+  if (pictures.track) {
+    graphics.DrawImage(pictures.track.get(), bar.x, bar.y, bar.width, bar.height);
   } else {
     DrawTrackFallback(buffer, bar);
   }
@@ -111,9 +80,9 @@ void DrawBar(HDC buffer, const BarRect& bar, double fraction) {
   Gdiplus::Region savedClip;
   graphics.GetClip(&savedClip);
   graphics.SetClip(&path, Gdiplus::CombineModeIntersect);
-  if (res.fillImage) {
+  if (pictures.fill) {
     // The whole picture squeezed into the filled width, not cut.
-    graphics.DrawImage(res.fillImage.get(), bar.x, bar.y, fillW, bar.height);
+    graphics.DrawImage(pictures.fill.get(), bar.x, bar.y, fillW, bar.height);
   } else {
     const Gdiplus::Rect area(bar.x, bar.y, std::max(fillW, bar.height), bar.height);
     Gdiplus::LinearGradientBrush brush(area, Gdiplus::Color(0xFF5EA0CE), Gdiplus::Color(0xFFD1E1E9),
@@ -125,28 +94,28 @@ void DrawBar(HDC buffer, const BarRect& bar, double fraction) {
 }
 
 // Everything of one frame, drawn into the off-screen buffer.
-void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client) {
+void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client,
+               const WindowPictures& pictures, const ProgressState& progress) {
   const int w = client.right - client.left;
   const int h = client.bottom - client.top;
-  DrawBackground(buffer, paint, w, h);
+  DrawBackground(buffer, paint, pictures.background.get(), w, h);
   SetBkMode(buffer, TRANSPARENT);
 
-  std::wstring name = Utf8ToWide(kProductNameUtf8);
-  if (name.empty()) name = kFallbackName;
+  std::wstring name;
+  if (!WideFromUtf8(kProductName, name) || name.empty()) name = kFallbackName;
   DrawFrameText(buffer, name, ProductNameRect(client), 20, 600, DT_SINGLELINE | DT_VCENTER);
   DrawFrameText(buffer, kCloseGlyph, CloseGlyphRect(client), 30, 700,
                 DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 
-  const ProgressState& progress = SharedProgressState();
   const double fraction = ProgressFraction(progress.received.load(std::memory_order_relaxed),
                                            progress.total.load(std::memory_order_relaxed));
   std::optional<ImageSize> trackSize;
-  if (const auto& track = SharedWindowResources().trackImage) {
+  if (const auto& track = pictures.track) {
     trackSize =
         ImageSize{static_cast<int>(track->GetWidth()), static_cast<int>(track->GetHeight())};
   }
   const BarRect bar = BarLayout(client, trackSize);
-  DrawBar(buffer, bar, fraction);
+  DrawBar(buffer, pictures, bar, fraction);
 
   DrawFrameText(buffer, FormatPercentText(fraction), PercentTextRect(bar), 14, 400,
                 DT_SINGLELINE | DT_BOTTOM);
@@ -156,21 +125,7 @@ void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client) {
 
 }  // namespace
 
-std::wstring Utf8ToWide(const std::string& bytes) {
-  if (bytes.empty()) return std::wstring();
-  const char* text = bytes.c_str();  // taken up to its first NUL
-  for (UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
-    const int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (n < 1) continue;
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    if (MultiByteToWideChar(codePage, 0, text, -1, &wide[0], n) != n) continue;
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-  }
-  return std::wstring();
-}
-
-void PaintFrame(HWND window) {
+void PaintFrame(HWND window, const WindowPictures& pictures, const ProgressState& progress) {
   PAINTSTRUCT paint{};
   HDC target = BeginPaint(window, &paint);
   if (target == nullptr) {
@@ -188,7 +143,7 @@ void PaintFrame(HWND window) {
     GdiObject frame(bufferDc ? CreateCompatibleBitmap(target, w, h) : nullptr);
     if (frame) {
       Selection selected(bufferDc.get(), frame.get());
-      DrawFrame(bufferDc.get(), paint, client);
+      DrawFrame(bufferDc.get(), paint, client, pictures, progress);
       BitBlt(target, 0, 0, w, h, bufferDc.get(), 0, 0, SRCCOPY);
     }
   }  // the buffer is deselected, then deleted, before the paint ends

@@ -2,16 +2,11 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-
-// The formatted texts are ASCII, so widening byte by byte is exact.
-std::wstring WidenAscii(const char* text) {
-  std::wstring wide;
-  for (const char* p = text; *p != '\0'; ++p) wide.push_back(static_cast<wchar_t>(*p));
-  return wide;
-}
 
 }  // namespace
 
@@ -55,7 +50,7 @@ std::wstring FormatPercentText(double fraction) {
   const int percent = static_cast<int>(fraction * 100.0 + 0.5);
   char text[16];
   std::snprintf(text, sizeof text, "%d%%", percent);
-  return WidenAscii(text);
+  return WideFromAscii(text);
 }
 
 std::wstring FormatSpeedText(double bytesPerSecond) {
@@ -69,5 +64,5 @@ std::wstring FormatSpeedText(double bytesPerSecond) {
   } else {
     std::snprintf(text, sizeof text, "%.2f MB/s", kb / 1024.0);
   }
-  return WidenAscii(text);
+  return WideFromAscii(text);
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/window_handle.h"
+
 // The download's progress as the window shows it. The worker thread writes it
 // (only through RecordProgressReport), the UI thread reads received, total and
 // bytesPerSecond while painting. Each field is a lock-free 64-bit atomic used
@@ -29,6 +31,11 @@ ProgressState& SharedProgressState();
 // no formatting: it runs after every downloaded chunk.
 void RecordProgressReport(ProgressState& state, std::uint64_t received, std::uint64_t total,
                           std::uint64_t now);
+
+// The download's progress callable, bound to the main window: records the
+// report in the shared record with the current tick and asks the window to
+// repaint. Runs on the worker thread after every chunk (progress_win32.cpp).
+void OnDownloadProgress(WindowHandle mainWindow, std::uint64_t received, std::uint64_t total);
 
 // received / total clamped to [0, 1]; 0 when total is 0.
 double ProgressFraction(std::uint64_t received, std::uint64_t total);

@@ -1,10 +1,8 @@
 // The download's progress callback: stores the report with the current tick
 // and asks the window to repaint. Runs on the worker thread after every chunk.
-#include "install/install_worker.h"
+#include "app/progress.h"
 
 #include <windows.h>
-
-#include "app/progress.h"
 
 void OnDownloadProgress(WindowHandle mainWindow, std::uint64_t received, std::uint64_t total) {
   RecordProgressReport(SharedProgressState(), received, total, GetTickCount64());

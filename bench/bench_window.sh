@@ -11,6 +11,6 @@ cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get 
 bin="$root/build/windows"
 exec /usr/bin/python3 bench/bench_window.py \
   --installer "$bin/bench/velnor-installer-frames.exe" \
-  --bare "$bin/net/bench/winhttp-get.exe" \
+  --bare "$bin/bench/winhttp-get.exe" \
   --setup "$bin/tests/peer.exe" \
   --prefix "$bin/wineprefix-bench-window" "$@"

@@ -3,12 +3,13 @@
 // --wrap=<PaintFrame's symbol>, so every WM_PAINT of the product's own window
 // procedure passes through here. When the program ends, the count is written
 // to the file named by VELNOR_BENCH_FRAMES.
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 
-extern "C" void __real__Z10PaintFrameP6HWND__(HWND window);
+#include "app/paint_win32.h"
+
+extern "C" void __real__Z10PaintFrameP6HWND__RK14WindowPicturesRK13ProgressState(
+    HWND window, const WindowPictures& pictures, const ProgressState& progress);
 
 namespace {
 
@@ -29,7 +30,8 @@ FrameCount frameCount;  // painting happens on the UI thread only
 
 }  // namespace
 
-extern "C" void __wrap__Z10PaintFrameP6HWND__(HWND window) {
+extern "C" void __wrap__Z10PaintFrameP6HWND__RK14WindowPicturesRK13ProgressState(
+    HWND window, const WindowPictures& pictures, const ProgressState& progress) {
   ++frameCount.frames;
-  __real__Z10PaintFrameP6HWND__(window);
+  __real__Z10PaintFrameP6HWND__RK14WindowPicturesRK13ProgressState(window, pictures, progress);
 }

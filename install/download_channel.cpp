@@ -11,26 +11,9 @@ const wchar_t kClientKey1[] =
 const wchar_t kClientKey2[] =
     L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 
-bool KeyHoldsUsableVersion(RegistryRoot root, const wchar_t* path) {
-  PlatformHandle key = nullptr;
-  if (!OpenRegistryKey(root, path, key)) return false;
-  unsigned char buffer[kVersionBufferBytes] = {};
-  std::uint32_t size = kVersionBufferBytes;
-  const bool read = QueryRegistryValue(key, L"pv", buffer, size);
-  CloseRegistryKey(key);
-  return read && IsUsableVersionText(buffer, sizeof buffer);
-}
-
-}  // namespace
-
-const char* DownloadChannelPath(DownloadChannel channel) {
-  return channel == DownloadChannel::Release ? "/velnor-video/release" : "/velnor-video/win7";
-}
-
-std::string DownloadChannelUrl(DownloadChannel channel) {
-  return std::string(kDownloadOrigin) + DownloadChannelPath(channel);
-}
-
+// The bytes read from a "pv" value as UTF-16 (little-endian) text up to its
+// first zero code unit, bounded by `size` bytes (an odd trailing byte is
+// ignored): usable unless empty or exactly "0.0.0.0".
 bool IsUsableVersionText(const unsigned char* buffer, std::size_t size) {
   static const char kAbsent[] = "0.0.0.0";
   const std::size_t units = size / 2;
@@ -44,6 +27,26 @@ bool IsUsableVersionText(const unsigned char* buffer, std::size_t size) {
   }
   if (length == 0) return false;
   return !(matchesAbsent && length == sizeof kAbsent - 1);
+}
+
+bool KeyHoldsUsableVersion(RegistryRoot root, const wchar_t* path) {
+  PlatformHandle key = nullptr;
+  if (!OpenRegistryKey(root, path, key)) return false;
+  unsigned char buffer[kVersionBufferBytes] = {};
+  std::uint32_t size = kVersionBufferBytes;
+  const bool read = QueryRegistryValue(key, L"pv", buffer, size);
+  CloseRegistryKey(key);
+  return read && IsUsableVersionText(buffer, sizeof buffer);
+}
+
+const char* DownloadChannelPath(DownloadChannel channel) {
+  return channel == DownloadChannel::Release ? "/velnor-video/release" : "/velnor-video/win7";
+}
+
+}  // namespace
+
+std::string DownloadChannelUrl(DownloadChannel channel) {
+  return std::string(kDownloadOrigin) + DownloadChannelPath(channel);
 }
 
 bool IsWebView2Registered() {

@@ -7,23 +7,11 @@
 // The build of the full setup program to fetch.
 enum class DownloadChannel { Win7, Release };
 
-// "/velnor-video/win7" or "/velnor-video/release".
-const char* DownloadChannelPath(DownloadChannel channel);
 // The download origin followed by the channel's path (8-bit ASCII).
 std::string DownloadChannelUrl(DownloadChannel channel);
 
-// True when the running system's (major, minor, service-pack major) is at
-// least the one given. Implemented by the platform layer
-// (VerSetConditionMask / VerifyVersionInfoW).
-bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t servicePackMajor);
-
 // Size of the buffer the "pv" value is read into: 256 UTF-16 code units.
 inline constexpr std::size_t kVersionBufferBytes = 512;
-
-// Judges the bytes read from a "pv" value: UTF-16 (little-endian) text up to
-// its first zero code unit, bounded by `size` bytes (an odd trailing byte is
-// ignored). Usable unless empty or exactly "0.0.0.0".
-bool IsUsableVersionText(const unsigned char* buffer, std::size_t size);
 
 // True when one of the two WebView2 client keys (machine first, then user)
 // holds a usable "pv" text; stops at the first key that decides.

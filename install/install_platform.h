@@ -8,10 +8,14 @@
 
 // The platform operations of the install workflow as plain free functions.
 // The Windows layer (install_platform_win32.cpp) makes the Win32 calls; the
-// native tests link a fake that records every call in order.
+// native tests link a recording fake instead (install_test.cpp).
 
 // An open registry key, process or thread handle, opaque to portable code.
 using PlatformHandle = void*;
+
+// True when the running system's (major, minor, service-pack major) is at
+// least the one given (VerSetConditionMask / VerifyVersionInfoW).
+bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t servicePackMajor);
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
 
@@ -35,8 +39,6 @@ bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
 void WaitForProcess(PlatformHandle process);
 // CloseHandle.
 void CloseProcessHandle(PlatformHandle handle);
-// DeleteFileW; the result is not examined.
-void DeleteFileNamed(const std::wstring& name);
 // PostMessageW(window, WM_CLOSE, 0, 0); the result is not examined.
 void PostCloseMessage(WindowHandle window);
 

@@ -1,11 +1,9 @@
-// The Win32 side of install_platform.h and the version test.
+// The Win32 side of install_platform.h.
 #include "install/install_platform.h"
 
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
-
-#include "install/download_channel.h"
 
 namespace {
 
@@ -70,8 +68,6 @@ void WaitForProcess(PlatformHandle process) {
 }
 
 void CloseProcessHandle(PlatformHandle handle) { CloseHandle(static_cast<HANDLE>(handle)); }
-
-void DeleteFileNamed(const std::wstring& name) { DeleteFileW(name.c_str()); }
 
 void PostCloseMessage(WindowHandle window) {
   PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);

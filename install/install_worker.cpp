@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "install/download_channel.h"
 #include "install/failure_prompt.h"
 #include "install/install_platform.h"
@@ -12,34 +13,32 @@ const char kSaveName[] = "velnor-setup.exe";
 
 }  // namespace
 
-void RunInstall(WindowHandle mainWindow, ProgressCallback progress) {
-  const DownloadChannel channel = ChooseDownloadChannel();
-  const std::string downloadUrl = DownloadChannelUrl(channel);
+void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
+  const std::string downloadUrl = DownloadChannelUrl(ChooseDownloadChannel());
   const std::wstring pageUrl = WideFromAscii(downloadUrl);
 
   std::string error;
-  if (!DownloadFile(downloadUrl, kSaveName, error, std::move(progress))) {
+  HeldFile setup = nullptr;
+  if (!DownloadFile(downloadUrl, kSaveName, error, std::move(progress), &setup)) {
     ShowFailurePrompt(mainWindow, kDownloadFailedMessage, pageUrl);
     return;
   }
 
-  const std::wstring launchName = WideFromAscii(kSaveName);
+  // The installer runs elevated, and the folder it saved into is usually
+  // writable by every program of the user. Only a file held since it was
+  // checked against the bytes received is started, and it stays held (no
+  // writing, renaming or deleting by others) until it has been deleted.
   HideWindow(mainWindow);
   PlatformHandle process = nullptr;
   PlatformHandle thread = nullptr;
-  if (StartProcess(launchName, process, thread)) {
+  if (setup != nullptr && StartProcess(WideFromAscii(kSaveName), process, thread)) {
     WaitForProcess(process);
     CloseProcessHandle(process);
     CloseProcessHandle(thread);
-    DeleteFileNamed(launchName);
+    DeleteSavedFile(setup);
   } else {
+    if (setup != nullptr) CloseSavedFile(setup);
     ShowFailurePrompt(mainWindow, kStartFailedMessage, pageUrl);
   }
   PostCloseMessage(mainWindow);
-}
-
-void InstallWorker(WindowHandle mainWindow) {
-  RunInstall(mainWindow, [mainWindow](std::uint64_t received, std::uint64_t total) {
-    OnDownloadProgress(mainWindow, received, total);
-  });
 }

@@ -1,10 +1,9 @@
 #include "net/download.h"
 
-#include <cstdio>
-#include <fstream>
 #include <utility>
 
 #include "net/http_transport.h"
+#include "net/save_file.h"
 #include "net/url.h"
 
 namespace {
@@ -35,22 +34,57 @@ struct PassHandles {
   }
 };
 
+// The digest and length of everything read from `file`, from its start.
+bool MeasureSavedFile(FileHandle file, Sha256& digest, std::uint64_t& length) {
+  DigestHandle running = BeginDigest();
+  if (running == nullptr) return false;
+  char buffer[kReadBufferSize];
+  bool ok = true;
+  length = 0;
+  for (std::uint32_t count = 0;; length += count) {
+    ok = ReadSavedFile(file, buffer, kReadBufferSize, count) && count <= kReadBufferSize;
+    if (!ok || count == 0) break;
+    ok = AddToDigest(running, buffer, count);
+    if (!ok) break;
+  }
+  return FinishDigest(running, digest) && ok;
+}
+
+// Re-opens the file just written, so that nobody can change it from now on,
+// and checks that it holds exactly the bytes received. Null when it cannot be
+// opened so or holds anything else: such a file must never be started.
+FileHandle HoldCheckedFile(const std::string& savePath, bool digestOk, const Sha256& received,
+                           std::uint64_t receivedLength) {
+  FileHandle held = OpenSavedFile(savePath);
+  if (held == nullptr) return nullptr;
+  Sha256 found{};
+  std::uint64_t foundLength = 0;
+  if (digestOk && MeasureSavedFile(held, found, foundLength) && foundLength == receivedLength &&
+      found == received) {
+    return held;
+  }
+  CloseSavedFile(held);
+  return nullptr;
+}
+
 // Copies the body of a 200 response into `savePath`. The file is created only
 // here. A body that ended early or a file that could not be written is not a
 // download: the install worker would run whatever is in the file, so such a
 // file is deleted and the call fails.
 bool SaveBody(HttpHandle request, const std::string& savePath, std::string& error,
-              const ProgressCallback& progress) {
+              const ProgressCallback& progress, FileHandle& held) {
   std::uint32_t total = 0;
   const bool hasLength = HttpQueryContentLength(request, total);
   if (!hasLength) total = 0;
 
-  std::ofstream file(savePath, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!file) {
+  FileHandle file = CreateSaveFile(savePath);
+  if (file == nullptr) {
     error = "failed to create save file";
     return false;
   }
 
+  DigestHandle digest = BeginDigest();
+  bool digestOk = digest != nullptr;
   char buffer[kReadBufferSize];
   std::uint64_t received = 0;
   bool readFailed = false;
@@ -66,35 +100,40 @@ bool SaveBody(HttpHandle request, const std::string& savePath, std::string& erro
       readFailed = true;
       break;
     }
-    if (!file.write(buffer, count)) {
+    if (!WriteSaveFile(file, buffer, count)) {
       writeFailed = true;
       break;
     }
+    if (digestOk) digestOk = AddToDigest(digest, buffer, count);
     received += count;
     if (progress) progress(received, total);
   }
-  if (!writeFailed && !file.flush()) writeFailed = true;
-  file.close();
-  if (file.fail()) writeFailed = true;
+  Sha256 value{};
+  if (digest != nullptr) digestOk = FinishDigest(digest, value) && digestOk;
 
   const bool incomplete = readFailed || (hasLength && received != total);
   if (writeFailed || incomplete) {
-    std::remove(savePath.c_str());
+    DeleteSavedFile(file);
     error = writeFailed ? "failed to write save file" : "download incomplete";
     return false;
   }
+  // Starting a program fails while anyone holds it open for writing, so the
+  // write handle goes; the file is opened again at once, before the slower
+  // closing of the request.
+  CloseSavedFile(file);
+  held = HoldCheckedFile(savePath, digestOk, value, received);
   return true;
 }
 
 }  // namespace
 
 bool DownloadFile(const std::string& url, const std::string& savePath, std::string& error,
-                  ProgressCallback progress) {
+                  ProgressCallback progress, HeldFile* heldFile) {
   std::string currentUrl = url;
   for (int pass = 0;;) {
-    std::u16string host;
+    std::wstring host;
     std::int32_t port = 0;
-    std::u16string path;
+    std::wstring path;
     if (!ParseHttpsUrl(currentUrl, host, port, path)) {
       error = "URL parse failed";
       return false;
@@ -139,6 +178,13 @@ bool DownloadFile(const std::string& url, const std::string& savePath, std::stri
       error = "HTTP status not OK: " + std::to_string(status);
       return false;
     }
-    return SaveBody(handles.request, savePath, error, progress);
+    FileHandle held = nullptr;
+    if (!SaveBody(handles.request, savePath, error, progress, held)) return false;
+    if (heldFile != nullptr) {
+      *heldFile = held;
+    } else if (held != nullptr) {
+      CloseSavedFile(held);
+    }
+    return true;
   }
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 // The blocking HTTPS operations the downloader is built on: WinHTTP
-// (http_transport_win32.cpp).
+// (http_transport_win32.cpp), or natively a scripted fake (download_test.cpp).
 // Handles are opaque; a null handle means the operation failed.
 using HttpHandle = void*;
 
@@ -12,9 +12,9 @@ using HttpHandle = void*;
 HttpHandle HttpOpenSession();
 // Resolve, connect, send and receive time-outs of the session; result ignored.
 void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs, int receiveMs);
-HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint16_t port);
+HttpHandle HttpConnect(HttpHandle session, const std::wstring& host, std::uint16_t port);
 // A TLS "GET" request for `path` (path and query).
-HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path);
+HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::wstring& path);
 bool HttpSendRequest(HttpHandle request);
 bool HttpReceiveResponse(HttpHandle request);
 // The numeric status, 0 when it cannot be read.

@@ -1,8 +1,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <vector>
-
+#include "common/text_win32.h"
 #include "net/http_transport.h"
 
 // WinHTTP used synchronously. Besides the time-outs only WinHTTP's own
@@ -12,11 +11,6 @@
 namespace {
 
 HINTERNET Internet(HttpHandle handle) { return static_cast<HINTERNET>(handle); }
-
-// char16_t and wchar_t are both UTF-16 units on Windows.
-const wchar_t* Wide(const std::u16string& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 }  // namespace
 
@@ -29,12 +23,12 @@ void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendM
   WinHttpSetTimeouts(Internet(session), resolveMs, connectMs, sendMs, receiveMs);
 }
 
-HttpHandle HttpConnect(HttpHandle session, const std::u16string& host, std::uint16_t port) {
-  return WinHttpConnect(Internet(session), Wide(host), static_cast<INTERNET_PORT>(port), 0);
+HttpHandle HttpConnect(HttpHandle session, const std::wstring& host, std::uint16_t port) {
+  return WinHttpConnect(Internet(session), host.c_str(), static_cast<INTERNET_PORT>(port), 0);
 }
 
-HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::u16string& path) {
-  HINTERNET request = WinHttpOpenRequest(Internet(connection), L"GET", Wide(path), nullptr,
+HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::wstring& path) {
+  HINTERNET request = WinHttpOpenRequest(Internet(connection), L"GET", path.c_str(), nullptr,
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                          WINHTTP_FLAG_SECURE);
   if (request == nullptr) return nullptr;
@@ -75,14 +69,7 @@ bool HttpQueryLocation(HttpHandle request, std::string& location) {
     return false;
   }
   buffer[2047] = L'\0';
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return false;
-  std::vector<char> utf8(static_cast<size_t>(bytes));
-  if (WideCharToMultiByte(CP_UTF8, 0, buffer, -1, utf8.data(), bytes, nullptr, nullptr) <= 0) {
-    return false;
-  }
-  location.assign(utf8.data());
-  return true;
+  return Utf8FromWide(buffer, location);
 }
 
 bool HttpQueryContentLength(HttpHandle request, std::uint32_t& length) {

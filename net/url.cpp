@@ -2,14 +2,9 @@
 
 #include <regex>
 
-namespace {
+#include "common/text.h"
 
-std::u16string Widen(const std::string& text) {
-  std::u16string wide;
-  wide.reserve(text.size());
-  for (unsigned char byte : text) wide.push_back(static_cast<char16_t>(byte));
-  return wide;
-}
+namespace {
 
 // Decimal digits to a TCP port. The URL form allows any run of digits; a value
 // past 65535 would otherwise wrap around (or overflow a 32-bit integer), so it
@@ -26,15 +21,15 @@ bool PortFromDigits(const std::string& digits, std::int32_t& port) {
 
 }  // namespace
 
-bool ParseHttpsUrl(const std::string& url, std::u16string& host, std::int32_t& port,
-                   std::u16string& path) {
+bool ParseHttpsUrl(const std::string& url, std::wstring& host, std::int32_t& port,
+                   std::wstring& path) {
   static const std::regex kForm("https://([^/:]+)(:(\\d+))?(/.*)?", std::regex::ECMAScript);
   std::smatch match;
   if (!std::regex_match(url, match, kForm)) return false;
   std::int32_t parsedPort = 443;
   if (match[3].matched && !PortFromDigits(match[3].str(), parsedPort)) return false;
-  host = Widen(match[1].str());
+  host = WideFromAscii(match[1].str());
   port = parsedPort;
-  path = match[4].matched ? Widen(match[4].str()) : u"/";
+  path = match[4].matched ? WideFromAscii(match[4].str()) : L"/";
   return true;
 }

@@ -6,29 +6,29 @@ namespace {
 
 struct Accepted {
   const char* url;
-  const char16_t* host;
+  const wchar_t* host;
   std::int32_t port;
-  const char16_t* path;
+  const wchar_t* path;
 };
 
 TEST(ParseHttpsUrlTest, SplitsTheAcceptedForms) {
   const Accepted cases[] = {
-      {"https://example.com", u"example.com", 443, u"/"},
-      {"https://example.com:8443", u"example.com", 8443, u"/"},
-      {"https://example.com/", u"example.com", 443, u"/"},
-      {"https://localhost:8443/a/b.exe?x=1&y=:2", u"localhost", 8443, u"/a/b.exe?x=1&y=:2"},
+      {"https://example.com", L"example.com", 443, L"/"},
+      {"https://example.com:8443", L"example.com", 8443, L"/"},
+      {"https://example.com/", L"example.com", 443, L"/"},
+      {"https://localhost:8443/a/b.exe?x=1&y=:2", L"localhost", 8443, L"/a/b.exe?x=1&y=:2"},
       // The host ends at the first "/" or ":" only.
-      {"https://host?q=1/x", u"host?q=1", 443, u"/x"},
-      {"https://user@host/x", u"user@host", 443, u"/x"},
-      {"https://h:0/", u"h", 0, u"/"},
-      {"https://h:65535/", u"h", 65535, u"/"},
-      {"https://h:00080/p", u"h", 80, u"/p"},
-      {"https://h/p#frag", u"h", 443, u"/p#frag"},
+      {"https://host?q=1/x", L"host?q=1", 443, L"/x"},
+      {"https://user@host/x", L"user@host", 443, L"/x"},
+      {"https://h:0/", L"h", 0, L"/"},
+      {"https://h:65535/", L"h", 65535, L"/"},
+      {"https://h:00080/p", L"h", 80, L"/p"},
+      {"https://h/p#frag", L"h", 443, L"/p#frag"},
       // Each byte widens to one unit, without decoding.
-      {"https://h\xC3\xA9/\xFF", u"h\u00C3\u00A9", 443, u"/\u00FF"},
+      {"https://h\xC3\xA9/\xFF", L"h\u00C3\u00A9", 443, L"/\u00FF"},
   };
   for (const Accepted& c : cases) {
-    std::u16string host, path;
+    std::wstring host, path;
     std::int32_t port = -1;
     ASSERT_TRUE(ParseHttpsUrl(c.url, host, port, path)) << c.url;
     EXPECT_EQ(host, c.host) << c.url;
@@ -58,12 +58,12 @@ TEST(ParseHttpsUrlTest, RefusesOtherFormsWithoutTouchingOutputs) {
       "https://host:99999999999999999999999/",
   };
   for (const char* url : cases) {
-    std::u16string host = u"keep", path = u"keep";
+    std::wstring host = L"keep", path = L"keep";
     std::int32_t port = 7;
     EXPECT_FALSE(ParseHttpsUrl(url, host, port, path)) << url;
-    EXPECT_EQ(host, u"keep");
+    EXPECT_EQ(host, L"keep");
     EXPECT_EQ(port, 7);
-    EXPECT_EQ(path, u"keep");
+    EXPECT_EQ(path, L"keep");
   }
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The download benchmark: DownloadFile against the bare WinHTTP loop under
-# Wine, and curl natively, over loopback TLS (net/bench/download_bench.py).
+# Wine, and curl natively, over loopback TLS (bench/download_bench.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j2 --target download-bench winhttp-get velnor_trust_ca >/dev/null
-exec /usr/bin/python3 net/bench/download_bench.py --build build/windows "$@"
+cmake --build --preset windows -j2 --target download-bench velnor_trust_ca >/dev/null
+exec /usr/bin/python3 bench/download_bench.py --build build/windows "$@"

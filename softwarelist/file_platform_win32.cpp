@@ -1,25 +1,20 @@
 #include "softwarelist/file_platform.h"
 
-#include "common/text_win32.h"
-
 #include <windows.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
+
+#include "common/handles_win32.h"
+#include "common/text_win32.h"
 
 namespace {
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<void, HandleCloser>;
-
-FileHandle OpenFile(const std::wstring& path, DWORD access, DWORD disposition) {
+UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD disposition) {
   // Other processes may go on reading and writing the list while we hold it.
   HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return FileHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
 bool WriteAll(HANDLE file, const std::string& bytes) {
@@ -39,7 +34,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
   std::wstring widePath;
   if (!WideFromUtf8(path, widePath)) return FileReadResult::Failed;
-  FileHandle file = OpenFile(widePath, GENERIC_READ, OPEN_EXISTING);
+  UniqueHandle file = OpenFile(widePath, GENERIC_READ, OPEN_EXISTING);
   if (!file) {
     const DWORD error = GetLastError();
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -63,7 +58,7 @@ bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
       widePath + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
   bool ok = false;
   {
-    FileHandle file = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
+    UniqueHandle file = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
     if (!file) return false;
     ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
     ok = CloseHandle(file.release()) && ok;

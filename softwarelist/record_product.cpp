@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "common/product.h"
+
 namespace {
 
-constexpr char kProductName[] = "velnor 视频格式转换器";  // UTF-8, 28 bytes
 constexpr char kProductId[] = "9";
 constexpr char kDistributorId[] = "1";
 
@@ -26,7 +27,7 @@ void MergeProductRecord(SoftwareList& list) {
 bool RecordProductInFile(const std::string& file) {
   SoftwareList list;
   // Rewriting a list we could not read would drop the other products in it.
-  if (ReadSoftwareListFile(file, list) == ListReadResult::Unreadable) return false;
+  if (ReadSoftwareListFile(file, list) == FileReadResult::Failed) return false;
   MergeProductRecord(list);
   return WriteSoftwareList(file, list);
 }

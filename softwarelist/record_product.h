@@ -1,8 +1,8 @@
 #pragma once
 
-#include "softwarelist/software_list.h"
-
 #include <string>
+
+#include "softwarelist/software_list.h"
 
 // This product's record: name "velnor 视频格式转换器", product_id "9",
 // distributor_id "1".

@@ -1,11 +1,11 @@
 #include "softwarelist/record_product.h"
 
-#include "common/text_win32.h"
-
 #include <windows.h>
 #include <shlobj.h>
 
 #include <string>
+
+#include "common/text_win32.h"
 
 void RecordProduct() {
   wchar_t profile[MAX_PATH] = {};

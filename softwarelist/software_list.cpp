@@ -28,8 +28,6 @@
 
 #include "softwarelist/software_list.h"
 
-#include "softwarelist/file_platform.h"
-
 #include <algorithm>
 #include <string_view>
 
@@ -96,26 +94,12 @@ std::string FormatSoftwareList(const SoftwareList& list) {
   return text;
 }
 
-ListReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list) {
+FileReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list) {
   std::string bytes;
   const FileReadResult result = ReadWholeFile(path, bytes);
   // A read that stopped on an error still yields the records before it.
   list = ParseSoftwareList(bytes);
-  switch (result) {
-    case FileReadResult::Read:
-      return ListReadResult::Read;
-    case FileReadResult::Missing:
-      return ListReadResult::Missing;
-    case FileReadResult::Failed:
-      break;
-  }
-  return ListReadResult::Unreadable;
-}
-
-SoftwareList ReadSoftwareList(const std::string& path) {
-  SoftwareList list;
-  ReadSoftwareListFile(path, list);
-  return list;
+  return result;
 }
 
 bool WriteSoftwareList(const std::string& path, const SoftwareList& list) {

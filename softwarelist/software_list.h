@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "softwarelist/file_platform.h"
+
 // One record of the software list file; bytes as stored (UTF-8 text).
 struct SoftwareEntry {
   std::string name;
@@ -26,15 +28,10 @@ std::string FormatSoftwareList(const SoftwareList& list);
 // Paths are UTF-8 text; the Windows layer opens files by the UTF-16 form of
 // that text, so every character of the path is kept.
 
-enum class ListReadResult { Read, Missing, Unreadable };
-
-// Reads and parses the file at `path`. `Unreadable` means the file exists but
+// Reads and parses the file at `path`. `Failed` means the file exists but
 // could not be opened or read to its end; `list` then holds the records that
 // stood before the error.
-ListReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list);
-
-// The records of the file at `path`; an empty list when it cannot be read.
-SoftwareList ReadSoftwareList(const std::string& path);
+FileReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list);
 
 // Replaces the file at `path` with the fixed form of `list` in one step: the
 // old file stays byte for byte unless the whole new content was written.

@@ -122,12 +122,12 @@ class SoftwareListFileTest : public ::testing::Test {
 
 TEST_F(SoftwareListFileTest, MissingEmptyAndUnreadableFiles) {
   SoftwareList list = {{"stale", "1", ""}};
-  EXPECT_EQ(ReadSoftwareListFile(dir_ / "none.toml", list), ListReadResult::Missing);
+  EXPECT_EQ(ReadSoftwareListFile(dir_ / "none.toml", list), FileReadResult::Missing);
   EXPECT_TRUE(list.empty());
   Put(dir_ / "empty.toml", "");
-  EXPECT_EQ(ReadSoftwareListFile(dir_ / "empty.toml", list), ListReadResult::Read);
+  EXPECT_EQ(ReadSoftwareListFile(dir_ / "empty.toml", list), FileReadResult::Read);
   EXPECT_TRUE(list.empty());
-  EXPECT_EQ(ReadSoftwareListFile(dir_, list), ListReadResult::Unreadable);
+  EXPECT_EQ(ReadSoftwareListFile(dir_, list), FileReadResult::Failed);
 
   // A socket node exists but cannot be opened as a file; recording the
   // product leaves it alone.
@@ -137,8 +137,8 @@ TEST_F(SoftwareListFileTest, MissingEmptyAndUnreadableFiles) {
   address.sun_family = AF_UNIX;
   std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(ReadSoftwareListFile(socketPath, list), ListReadResult::Unreadable);
-  EXPECT_TRUE(ReadSoftwareList(socketPath).empty());
+  EXPECT_EQ(ReadSoftwareListFile(socketPath, list), FileReadResult::Failed);
+  EXPECT_TRUE(list.empty());
   EXPECT_FALSE(RecordProductInFile(socketPath));
   EXPECT_TRUE(std::filesystem::is_socket(socketPath));
   close(fd);
@@ -148,9 +148,15 @@ TEST_F(SoftwareListFileTest, MissingEmptyAndUnreadableFiles) {
 // temporary file.
 TEST_F(SoftwareListFileTest, WriteReplacesInOneStep) {
   const std::filesystem::path path = dir_ / "config.toml";
-  Put(path, "a much longer old content that must not survive in any byte\n");
+  const std::string old = "a much longer old content that must not survive in any byte\n";
+  Put(path, old);
+  // A second name of the old file keeps its bytes: the file was replaced, not
+  // rewritten in place.
+  std::filesystem::create_hard_link(path, dir_ / "old.toml");
   ASSERT_TRUE(WriteSoftwareList(path, {{"n", "1", "2"}}));
   EXPECT_EQ(Slurp(path), FormatSoftwareList({{"n", "1", "2"}}));
+  EXPECT_EQ(Slurp(dir_ / "old.toml"), old);
+  std::filesystem::remove(dir_ / "old.toml");
   ASSERT_TRUE(WriteSoftwareList(path, {}));
   EXPECT_EQ(std::filesystem::file_size(path), 0u);
   EXPECT_EQ(FileCount(), 1u);

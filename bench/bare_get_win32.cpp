@@ -1,4 +1,4 @@
-#include "net/bench/bare_get_win32.h"
+#include "bench/bare_get_win32.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -15,10 +15,6 @@ struct InternetCloser {
 };
 using Internet = std::unique_ptr<std::remove_pointer_t<HINTERNET>, InternetCloser>;
 
-const wchar_t* Wide(const std::u16string& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 double Now() {
   LARGE_INTEGER frequency, counter;
   QueryPerformanceFrequency(&frequency);
@@ -29,7 +25,7 @@ double Now() {
 }  // namespace
 
 bool BareWinHttpGet(const std::string& url, BareGetResult& result, std::string& error) {
-  std::u16string host, path;
+  std::wstring host, path;
   std::int32_t port = 0;
   if (!ParseHttpsUrl(url, host, port, path)) {
     error = "URL parse failed";
@@ -45,12 +41,12 @@ bool BareWinHttpGet(const std::string& url, BareGetResult& result, std::string& 
   }
   WinHttpSetTimeouts(session.get(), 30000, 30000, 30000, 30000);
   Internet connection(
-      WinHttpConnect(session.get(), Wide(host), static_cast<INTERNET_PORT>(port), 0));
+      WinHttpConnect(session.get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
   if (!connection) {
     error = "WinHttpConnect failed";
     return false;
   }
-  Internet request(WinHttpOpenRequest(connection.get(), L"GET", Wide(path), nullptr,
+  Internet request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                       WINHTTP_FLAG_SECURE));
   if (!request || !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/bench/bare_get_win32.h"
+#include "bench/bare_get_win32.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {

@@ -10,14 +10,14 @@
 
 #include "app/progress.h"
 
-void InstallWorker(WindowHandle mainWindow) {
+void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   const char* given = std::getenv("VELNOR_TEST_PROGRESS");
   if (given == nullptr) return;
   char* end = nullptr;
   const std::uint64_t received = std::strtoull(given, &end, 10);
   const std::uint64_t total = std::strtoull(end, &end, 10);
   const double bytesPerSecond = std::strtod(end, &end);
-  OnDownloadProgress(mainWindow, received, total);
+  progress(received, total);
   SharedProgressState().bytesPerSecond.store(bytesPerSecond, std::memory_order_relaxed);
   InvalidateRect(static_cast<HWND>(mainWindow), nullptr, FALSE);
 }

@@ -4,7 +4,7 @@
 # installing (52.4 % of a 96 MB download at 3.4 MB/s), runs it under Wine on a
 # private 1920 x 1080 Xvfb in a throwaway prefix under the build folder, and
 # writes the centred 560 x 310 window's pixels as they appear on the screen.
-# Usage: scripts/screenshot.sh [build folder, default build/screenshot] [picture, default docs/window.png]
+# Usage: tools/screenshot.sh [build folder, default build/screenshot] [picture, default docs/window.png]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -17,7 +17,7 @@ mkdir -p "$(dirname "$picture")"
 
 export VELNOR_WINEPREFIX="$build/wineprefix-screenshot"
 export VELNOR_TEST_PROGRESS="52743372 100663296 3565158"  # received, total, bytes per second
-export WINE_RUN="$root/cmake/wine-run.sh" PROGRAM="$build/app/app_shown_progress.exe" PICTURE="$picture"
+export WINE_RUN="$root/cmake/wine-run.sh" PROGRAM="$build/tools/app_shown_progress.exe" PICTURE="$picture"
 trap 'WINEPREFIX="$VELNOR_WINEPREFIX" wineserver -k 2>/dev/null || true' EXIT
 
 # shellcheck disable=SC2016  # expanded by the inner shell

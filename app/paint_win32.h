@@ -1,0 +1,27 @@
+#pragma once
+
+// Painting of the main window (UI thread only).
+
+// clang-format off: windows.h, then what a lean windows.h leaves out
+// (IStream, PROPID), then GDI+, which needs both.
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+// clang-format on
+
+#include <memory>
+
+#include "app/progress.h"
+#include "common/handles_win32.h"
+
+// The pictures a frame is drawn from. The window owns them from its creation
+// to its destruction; any of them may be missing, and painting then falls back.
+struct WindowPictures {
+  GdiObject background;                    // bitmap 102
+  std::unique_ptr<Gdiplus::Bitmap> track;  // PNG 201
+  std::unique_ptr<Gdiplus::Bitmap> fill;   // PNG 202
+};
+
+// The WM_PAINT handler: draws one whole frame of `window` off-screen from the
+// pictures and the progress record, and copies it with one BitBlt.
+void PaintFrame(HWND window, const WindowPictures& pictures, const ProgressState& progress);

@@ -1,0 +1,274 @@
+// The install workflow's rules over a recording fake of its platform: the
+// channel table, the "pv" text, the worker's sequence and the prompt.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "build_config.h"
+#include "install/download_channel.h"
+#include "install/failure_prompt.h"
+#include "install/install_platform.h"
+#include "install/install_worker.h"
+
+// The version test and the two client keys, answered from plain data.
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct StubSystem {
+  std::uint16_t major = 10, minor = 0, servicePack = 0;
+  // A key per root that opens; nullopt: it has no "pv" value.
+  std::map<RegistryRoot, std::optional<Bytes>> keys;
+  std::vector<RegistryRoot> opened;  // in order
+  int openKeys = 0;                  // opened minus closed
+};
+
+StubSystem gSystem;
+
+const std::wstring kKey1 =
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-"
+    L"00C3A9A7E4C5}";
+const std::wstring kKey2 =
+    L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+
+}  // namespace
+
+bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t servicePackMajor) {
+  const StubSystem& s = gSystem;
+  if (s.major != major) return s.major > major;
+  if (s.minor != minor) return s.minor > minor;
+  return s.servicePack >= servicePackMajor;
+}
+
+bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, PlatformHandle& key) {
+  gSystem.opened.push_back(root);
+  const auto found = gSystem.keys.find(root);
+  const std::wstring& expected = root == RegistryRoot::LocalMachine ? kKey1 : kKey2;
+  if (path != expected || found == gSystem.keys.end()) return false;
+  key = &found->second;
+  ++gSystem.openKeys;
+  return true;
+}
+
+// As RegQueryValueExW: a value larger than the buffer is not read.
+bool QueryRegistryValue(PlatformHandle key, const std::wstring& name, unsigned char* buffer,
+                        std::uint32_t& size) {
+  // The whole value is judged afterwards, so the buffer must come cleared.
+  EXPECT_EQ(size, kVersionBufferBytes);
+  EXPECT_TRUE(std::all_of(buffer, buffer + size, [](unsigned char b) { return b == 0; }));
+  const auto& pv = *static_cast<std::optional<Bytes>*>(key);
+  if (name != L"pv" || !pv || pv->size() > size) return false;
+  std::copy(pv->begin(), pv->end(), buffer);
+  size = static_cast<std::uint32_t>(pv->size());
+  return true;
+}
+
+void CloseRegistryKey(PlatformHandle) { --gSystem.openKeys; }
+
+namespace {
+
+using Key = std::optional<std::optional<Bytes>>;  // outer nullopt: no such key
+const Key kNoKey;
+const Key kNoPv = std::optional<Bytes>();
+const auto kMachine = RegistryRoot::LocalMachine, kUser = RegistryRoot::CurrentUser;
+const DownloadChannel kWin7 = DownloadChannel::Win7, kRelease = DownloadChannel::Release;
+
+// REG_SZ bytes: UTF-16LE, with the terminating zero unless told otherwise.
+Bytes Utf16(const std::u16string& text, bool terminate = true) {
+  Bytes bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<unsigned char>(c & 0xff));
+    bytes.push_back(static_cast<unsigned char>(c >> 8));
+  }
+  if (terminate) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+Key Pv(const std::u16string& text, bool terminate = true) {
+  return std::optional<Bytes>(Utf16(text, terminate));
+}
+
+// 6.1 with any service pack is Win7 without a look at the registry; every
+// other version is Release only when a client key holds a usable "pv". The
+// machine key decides first; the user key is tried only when it does not.
+TEST(ChooseDownloadChannel, Table) {
+  const struct {
+    std::uint16_t major, minor, servicePack;
+    Key machine, user;
+    DownloadChannel channel;
+    std::vector<RegistryRoot> opened;
+  } rows[] = {
+      {6, 1, 0, Pv(u"1.2.3.4"), Pv(u"1.2.3.4"), kWin7, {}},
+      {6, 1, 2, Pv(u"1.2.3.4"), Pv(u"1.2.3.4"), kWin7, {}},
+      {6, 0, 2, kNoKey, Pv(u"100.0.1"), kRelease, {kMachine, kUser}},
+      {6, 0, 0, kNoKey, kNoKey, kWin7, {kMachine, kUser}},
+      {6, 2, 0, kNoKey, kNoKey, kWin7, {kMachine, kUser}},
+      {6, 2, 0, Pv(u"1.2.3.4"), kNoKey, kRelease, {kMachine}},
+      {10, 0, 0, kNoKey, kNoKey, kWin7, {kMachine, kUser}},
+      {10, 0, 0, Pv(u"1.2.3.4"), Pv(u"0.0.0.0"), kRelease, {kMachine}},
+      {10, 0, 0, Pv(u"0.0.0.0"), Pv(u"x"), kRelease, {kMachine, kUser}},
+      {10, 0, 0, Pv(u""), Pv(u"0.0.0.0"), kWin7, {kMachine, kUser}},
+      {10, 0, 0, kNoPv, Pv(u"1.2"), kRelease, {kMachine, kUser}},
+      // 514 bytes with the terminator: more than the buffer holds.
+      {10, 0, 0, Pv(std::u16string(256, u'1')), kNoKey, kWin7, {kMachine, kUser}},
+      // 512 bytes without one: the text ends with the buffer.
+      {10, 0, 0, Pv(std::u16string(256, u'7'), false), kNoKey, kRelease, {kMachine}},
+      // Only exactly "0.0.0.0" is absent, judged up to the first zero unit, by
+      // whole units (U+0130 is not '0'; a zero high byte alone ends nothing).
+      {10, 0, 0, Pv(u"0.0.0.0 "), kNoKey, kRelease, {kMachine}},
+      {10, 0, 0, Pv(u"0.0.0.\u0130"), kNoKey, kRelease, {kMachine}},
+      {10,
+       0,
+       0,
+       Pv(std::u16string(u"0.0.0.0\0"
+                         u"9",
+                         9)),
+       kNoKey,
+       kWin7,
+       {kMachine, kUser}},
+      {10, 0, 0, Pv(u"\u0100"), kNoKey, kRelease, {kMachine}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << &row - rows);
+    gSystem = StubSystem{row.major, row.minor, row.servicePack, {}, {}, 0};
+    if (row.machine) gSystem.keys[kMachine] = *row.machine;
+    if (row.user) gSystem.keys[kUser] = *row.user;
+    EXPECT_EQ(ChooseDownloadChannel(), row.channel);
+    EXPECT_EQ(gSystem.opened, row.opened);
+    EXPECT_EQ(gSystem.openKeys, 0);
+  }
+}
+
+// The rest of the platform, the download and the held file: each call is
+// one event, and the answers come from the row.
+struct WorkerRun {
+  bool downloads = true, held = true, starts = true, ok = false;
+  std::vector<std::string> events;
+  std::wstring boxText;
+};
+WorkerRun gRun;
+int gHeldFile;
+
+}  // namespace
+
+bool DownloadFile(const std::string& url, const std::string& savePath, std::string&,
+                  ProgressCallback progress, HeldFile* held) {
+  gRun.events.push_back("download " + url + " " + savePath);
+  if (progress) progress(1, 2);
+  if (gRun.downloads && gRun.held) *held = &gHeldFile;
+  return gRun.downloads;
+}
+void DeleteSavedFile(FileHandle) { gRun.events.push_back("delete"); }
+void CloseSavedFile(FileHandle) { gRun.events.push_back("let go"); }
+void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
+bool StartProcess(const std::wstring& name, PlatformHandle& process, PlatformHandle& thread) {
+  gRun.events.push_back(name == L"velnor-setup.exe" ? "start" : "start elsewhere");
+  process = thread = &gHeldFile;
+  return gRun.starts;
+}
+void WaitForProcess(PlatformHandle) { gRun.events.push_back("wait"); }
+void CloseProcessHandle(PlatformHandle) { gRun.events.push_back("close handle"); }
+void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
+void OpenInBrowser(const std::wstring& url) {
+  gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
+}
+bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& caption) {
+  gRun.events.push_back(caption == L"系统提示" ? "box" : "other box");
+  gRun.boxText = text;
+  return gRun.ok;
+}
+
+namespace {
+
+// True when `milestones` happen in this order (other events may come between).
+bool InOrder(const std::vector<std::string>& events, const std::vector<std::string>& milestones) {
+  auto at = events.begin();
+  for (const std::string& m : milestones) {
+    at = std::find(at, events.end(), m);
+    if (at == events.end()) return false;
+    ++at;
+  }
+  return true;
+}
+
+bool Has(const std::vector<std::string>& events, const std::string& event) {
+  return std::count(events.begin(), events.end(), event) > 0;
+}
+
+TEST(InstallWorker, SequenceAndPrompt) {
+  const std::string win7 = std::string(kDownloadOrigin) + "/velnor-video/win7";
+  const std::string download = "download " + win7 + " velnor-setup.exe";
+  const std::string page = "browser " + win7;
+  const std::string support = "browser " + std::string(kSupportOrigin);
+  const std::wstring tail =
+      L"\n\n已为您打开下载页面，请手动安装。\n\n点击\"确定\"联系客服\n点击\"取消\"稍后处理";
+  const struct {
+    const char* label;
+    bool downloads, held, starts, ok;
+    std::vector<std::string> order;  // must happen in this order
+    std::vector<std::string> never;
+    std::wstring box;
+  } rows[] = {
+      {"installed",
+       true,
+       true,
+       true,
+       false,
+       {download, "hide", "start", "wait", "close handle", "close handle", "delete", "WM_CLOSE"},
+       {"box", "let go"},
+       L""},
+      {"download failed, OK",
+       false,
+       false,
+       false,
+       true,
+       {download, page, "box", support},
+       {"hide", "start", "WM_CLOSE"},
+       kDownloadFailedMessage + tail},
+      {"download failed, Cancel or closed",
+       false,
+       false,
+       false,
+       false,
+       {download, page, "box"},
+       {"hide", "start", support, "WM_CLOSE"},
+       kDownloadFailedMessage + tail},
+      {"start failed",
+       true,
+       true,
+       false,
+       false,
+       {download, "hide", "start", "let go", page, "box", "WM_CLOSE"},
+       {"delete", "wait"},
+       kStartFailedMessage + tail},
+      {"changed after the download: never started",
+       true,
+       false,
+       true,
+       true,
+       {download, "hide", page, "box", support, "WM_CLOSE"},
+       {"start", "delete"},
+       kStartFailedMessage + tail},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    gSystem = StubSystem{10, 0, 0, {}, {}, 0};
+    gRun = WorkerRun{row.downloads, row.held, row.starts, row.ok, {}, L""};
+    int reports = 0;
+    InstallWorker(&gHeldFile, [&](std::uint64_t, std::uint64_t) { ++reports; });
+    EXPECT_EQ(reports, 1);
+    EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
+    for (const std::string& event : row.never) EXPECT_FALSE(Has(gRun.events, event)) << event;
+    EXPECT_EQ(std::count(gRun.events.begin(), gRun.events.end(), "box"), row.box.empty() ? 0 : 1);
+    EXPECT_EQ(gRun.boxText, row.box);
+    if (Has(gRun.events, "WM_CLOSE")) {
+      EXPECT_EQ(gRun.events.back(), "WM_CLOSE");
+    }
+  }
+}
+
+}  // namespace
