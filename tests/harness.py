@@ -125,24 +125,22 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.server.routes.get(self.path, lambda handler: reply(handler, 404))(self)
 
 
-def reply(handler, status, body=b"", headers=(), chunked=False, rate=0, stall=0, events=None):
-    # status and body: chunked, or at rate bytes per second, or half the body
-    # then stall seconds of silence; events gets "body-start" and "body-end" times.
+def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, events=None):
+    # status and body: with or without Content-Length (then the connection ends
+    # it), at rate bytes per second, or half the body then stall seconds of
+    # silence; events gets the times of "body-start" and "body-end".
     handler.send_response(status)
-    for header in [*headers, ("Transfer-Encoding", "chunked") if chunked else
-                   ("Content-Length", str(len(body)))]:
+    for header in [*headers, *[("Content-Length", str(len(body)))] * length]:
         handler.send_header(*header)
     handler.end_headers()
     events = {} if events is None else events
     events["body-start"], step = time.time(), max(1, rate // 20) if rate else 1 << 16
     for at in range(0, len(body) // 2 if stall else len(body), step):
-        piece = body[at:at + step]
-        handler.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
-        time.sleep(len(piece) / rate if rate else 0)
-    handler.wfile.write(b"0\r\n\r\n" if chunked else b"")
+        handler.wfile.write(body[at:at + step])
+        time.sleep(step / rate if rate else 0)
     handler.wfile.flush()
     time.sleep(stall)
-    handler.close_connection, events["body-end"] = bool(stall), time.time()
+    handler.close_connection, events["body-end"] = bool(stall) or not length, time.time()
 
 
 class Server(http.server.ThreadingHTTPServer):

@@ -1,14 +1,12 @@
-// The stand-in setup program that the installer downloads and starts, and
-// another program of the installer's Wine prefix. It stops, at the latest,
-// when a file named "stop" appears in its current folder, or after 90 s.
-//   peer                          as the setup program: writes setup.log and a
-//                                 copy of its own file (setup.bin) in its
-//                                 folder, and loads the DLLs there unprotected
-//   peer box <ok|cancel|none>     prints the text of the box "系统提示" and answers it
-//   peer hold <file>              creates <file> held for writing (sharing read only)
-//   peer tamper <file> <offset>   keeps trying to write 8 bytes into <file> at
-//                                 <offset>, or else to rename or delete it;
-//                                 prints how often each succeeded
+// The stand-in setup program that the installer downloads and starts, and a
+// second program of its Wine prefix. It stops, at the latest, when a file
+// named "stop" appears in its current folder, or after 90 s.
+//   peer                         as the setup program: writes setup.log and a copy of its own
+//                                file (setup.bin) there, and loads the DLLs there unprotected
+//   peer box <ok|cancel|none>    prints the text of the box "系统提示" and answers it
+//   peer hold <file>             creates <file> held open for writing, sharing read only
+//   peer tamper <file> <offset>  keeps trying to write 8 bytes into <file> at <offset>,
+//                                or else to rename or delete it; prints the successes
 #include <windows.h>
 
 #include <cstdio>
@@ -19,23 +17,10 @@
 namespace {
 
 const ULONGLONG kDeadline = GetTickCount64() + 90000;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool Stopped() {
   return GetFileAttributesW(L"stop") != INVALID_FILE_ATTRIBUTES || GetTickCount64() > kDeadline;
-}
-
-// Writes "tampered" at offset `at`: in the zeros after a padded program,
-// which the loader ignores, so the program still runs.
-bool Scribble(const wchar_t* file, long long at) {
-  HANDLE handle = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  LARGE_INTEGER offset = {};
-  offset.QuadPart = at;
-  DWORD written = 0;
-  const bool ok = handle != INVALID_HANDLE_VALUE && SetFilePointerEx(handle, offset, nullptr, FILE_BEGIN) &&
-                  WriteFile(handle, "tampered", 8, &written, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  return ok && written == 8;
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -53,9 +38,7 @@ int Setup(int argc) {
   std::fprintf(log, "argc\t%d\ncwd\t%s\nmodule\t%s\nwindow\t%s\n", argc, Utf8(cwd).c_str(),
                Utf8(module).c_str(), !window ? "none" : IsWindowVisible(window) ? "visible" : "hidden");
   std::fclose(log);
-  // Its own file, as whoever holds it lets others read it.
-  HANDLE self = CreateFileW(module, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE self = CreateFileW(module, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
   FILE* copy = _wfopen(L"setup.bin", L"wb");
   char buffer[65536];
   for (DWORD got = 0; ReadFile(self, buffer, sizeof buffer, &got, nullptr) && got > 0;)
@@ -82,18 +65,20 @@ int Box(const std::wstring& answer) {
   return 0;
 }
 
-int Tamper(const std::wstring& file, long long at) {
-  const std::wstring moved = file + L".moved";
+int Tamper(const std::wstring& file, LONGLONG at) {
   int wrote = 0, renamed = 0, deleted = 0;
   // Seldom enough that the installer's own opening of the file rarely meets ours.
   for (; !Stopped(); Sleep(50)) {
-    if (Scribble(file.c_str(), at)) {
-      ++wrote;
-    } else if (MoveFileExW(file.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    if (handle != INVALID_HANDLE_VALUE && SetFilePointerEx(handle, LARGE_INTEGER{{DWORD(at), LONG(at >> 32)}},
+                                                           nullptr, FILE_BEGIN))
+      wrote += WriteFile(handle, "tampered", 8, &written, nullptr) && written == 8;
+    else if (MoveFileExW(file.c_str(), (file + L".moved").c_str(), 0))
       ++renamed;
-    } else if (DeleteFileW(file.c_str())) {
+    else if (DeleteFileW(file.c_str()))
       ++deleted;
-    }
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
   std::printf("wrote %d renamed %d deleted %d\n", wrote, renamed, deleted);
   return 0;

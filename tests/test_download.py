@@ -10,7 +10,7 @@ from harness import reply
 
 BODY = bytes(i % 251 for i in range(100000))
 # Path on the first server, outcome, the paths then requested of either server.
-CASES = [("/length", "ok", ["/length"]), ("/chunked", "ok", ["/chunked"]),
+CASES = [("/length", "ok", ["/length"]), ("/unsized", "ok", ["/unsized"]),
          ("/two", "ok", ["/two", "/two-b", "/two-c"]),
          ("/three", "Too many redirects", ["/three", "/three-b", "/three-c"]),
          ("/relative", "URL parse failed", ["/relative"]), ("/http", "URL parse failed", ["/http"]),
@@ -33,7 +33,7 @@ def run(prefix, cert):
         a, b = ("https://localhost:%d" % server.port for server in (one, two))
         one.routes.update({
             "/length": lambda h: reply(h, 200, BODY), "/stall": lambda h: reply(h, 200, BODY, stall=90),
-            "/chunked": lambda h: reply(h, 200, BODY, chunked=True),
+            "/unsized": lambda h: reply(h, 200, BODY, length=False),
             "/two": redirect(302, b + "/two-b"), "/two-c": lambda h: reply(h, 200, b"2"),
             "/three": redirect(301, b + "/three-b"), "/three-c": redirect(307, b + "/three-d"),
             "/relative": redirect(302, "/relative-target"), "/empty-location": redirect(302, ""),
@@ -65,7 +65,7 @@ def test_redirects_and_statuses(run, path, outcome, requested):
 
 
 def test_body_with_and_without_content_length(run):
-    for n, (path, total) in enumerate((("/length", "100000"), ("/chunked", "0")), 1):
+    for n, (path, total) in enumerate((("/length", "100000"), ("/unsized", "0")), 1):
         assert open(os.path.join(run[3], "main", "file%d.bin" % n), "rb").read() == BODY
         assert run[0][path][2:] == ["100000", total]
 
