@@ -29,12 +29,11 @@ def _prefix(request, name, display, **options):
 
 @pytest.fixture(scope="session")
 def prefix(request, display):
-    """The build folder's prefix; its profile is named after the Unix user."""
     return _prefix(request, "wineprefix", display)
 
 
 @pytest.fixture(scope="session")
 def zh_prefix(request, display):
-    """A prefix whose user, and so profile folder, has a Chinese name."""
+    # Its user, and so its profile folder, has a Chinese name.
     return _prefix(request, "wineprefix-zh", display, user="张三",
                    settings=harness.WIN10_WITH_WEBVIEW2)

@@ -59,7 +59,6 @@ def start_display():
 
 
 def screenshot(env, path):
-    """The X screen, saved as the PNG path, opened with Pillow."""
     from PIL import Image
     subprocess.run(["import", "-window", "root", path], env=env, check=True, timeout=30)
     return Image.open(path).convert("RGB")
@@ -173,15 +172,13 @@ class Server(http.server.ThreadingHTTPServer):
 
 
 def installer_routes(payload, events, status=200, rate=0):
-    """The installer's two channel paths, answered with payload."""
     serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate, events=events)
     return {"/velnor-video/win7": serve, "/velnor-video/release": serve}
 
 
 def padded_payload(program, size):
     """The program followed by zeros up to size bytes, which the loader ignores."""
-    with open(program, "rb") as data:
-        return data.read().ljust(size, b"\0")
+    return open(program, "rb").read().ljust(size, b"\0")
 
 
 class Run:
@@ -206,11 +203,10 @@ class Run:
             return self.prefix.kill()
 
     def browser(self):
-        with open(self.prefix.browser_log, encoding="utf-8") as lines:
-            return lines.read().split()
+        return open(self.prefix.browser_log, encoding="utf-8").read().split()
 
     def setup_log(self):
         """The stand-in setup program's "key<TAB>value" lines; {} when it never ran."""
-        with open(self.path("setup.log") if os.path.exists(self.path("setup.log")) else os.devnull,
-                  encoding="utf-8") as lines:
-            return dict(line.rstrip("\n").split("\t", 1) for line in lines)
+        log = self.path("setup.log")
+        lines = open(log, encoding="utf-8").read().splitlines() if os.path.exists(log) else []
+        return dict(line.split("\t", 1) for line in lines)

@@ -30,7 +30,7 @@ def run(prefix, cert):
     with harness.Server(cert, {}, requests=requests) as one, \
             harness.Server(cert, {}, requests=requests) as two, \
             harness.Server(trustme.CA().issue_cert("localhost"), {}, requests=refused) as other:
-        a, b = ("https://localhost:%d" % server.port for server in (one, two))
+        a, b, c = ("https://localhost:%d" % server.port for server in (one, two, other))
         one.routes.update({
             "/length": lambda h: reply(h, 200, BODY), "/stall": lambda h: reply(h, 200, BODY, stall=90),
             "/unsized": lambda h: reply(h, 200, BODY, length=False),
@@ -41,9 +41,9 @@ def run(prefix, cert):
             "/no-location": redirect(301)})
         two.routes.update({"/two-b": redirect(303, a + "/two-c"),
                            "/three-b": redirect(308, a + "/three-c")})
+        other.routes["/untrusted"] = one.routes["/length"]
         runs = {"stall": ["/stall"], "main": [path for path, _, _ in CASES] + ["/untrusted"]}
-        url = lambda path: "https://localhost:%d/length" % other.port if path == "/untrusted" \
-            else a + path
+        url = lambda path: (c if path == "/untrusted" else a) + path
         procs = [prefix.launch([harness.built("tests", "download_check.exe"), *map(url, paths)],
                                harness.fresh(os.path.join(work, name)) + "/out",
                                cwd=os.path.join(work, name)) for name, paths in runs.items()]

@@ -118,10 +118,10 @@ def test_close_box_during_download(zh_prefix, cert):
 
 @pytest.mark.parametrize("mode", ["tamper", "hold"])
 def test_saved_setup_program_guarded(prefix, cert, mode):
-    """Another program of the prefix keeps trying to write into, rename and
-    delete velnor-setup.exe during the download and before the start
-    (tamper), or holds it open for writing from before the download (hold).
-    What runs is byte for byte what was served, or nothing."""
+    # Another program of the prefix keeps trying to write into, rename and delete
+    # velnor-setup.exe during the download and before the start (tamper), or holds it
+    # open for writing from before the download (hold). What runs is byte for byte
+    # what was served, or nothing.
     folder, payload = software_list(prefix), harness.padded_payload(PEER, 3 << 20)
     work = harness.fresh(built("installer-runs", mode))
     # Tampering writes into the zeros after the program, so what it changes still runs.
