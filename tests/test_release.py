@@ -16,8 +16,8 @@ def test_release_build():
     for n in "12":
         build = harness.fresh(harness.built("release-check", n))
         subprocess.run(["cmake", "-S", harness.ROOT, "-B", build, "--preset", "release",
-                        "-DVELNOR_DIST_DIR=" + build + "/dist"], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", build, "-j2"], check=True, stdout=subprocess.DEVNULL)
+                        "-DVELNOR_DIST_DIR=" + build + "/dist"], check=True, stdout=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["cmake", "--build", build, "-j2"], check=True, stdout=subprocess.DEVNULL, timeout=600)
         programs.append(open(build + "/dist/velnor-installer.exe", "rb").read())
     assert programs[0] == programs[1] and len(programs[0]) < 1572864
     pe = pefile.PE(data=programs[0])
