@@ -55,11 +55,12 @@ bool MeasureSavedFile(FileHandle file, Sha256& digest, std::uint64_t& length) {
 // opened so or holds anything else: such a file must never be started.
 FileHandle HoldCheckedFile(const std::string& savePath, bool digestOk, const Sha256& received,
                            std::uint64_t receivedLength) {
+  if (!digestOk) return nullptr;  // nothing to check the file against
   FileHandle held = OpenSavedFile(savePath);
   if (held == nullptr) return nullptr;
   Sha256 found{};
   std::uint64_t foundLength = 0;
-  if (digestOk && MeasureSavedFile(held, found, foundLength) && foundLength == receivedLength &&
+  if (MeasureSavedFile(held, found, foundLength) && foundLength == receivedLength &&
       found == received) {
     return held;
   }
