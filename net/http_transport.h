@@ -19,8 +19,8 @@ bool HttpSendRequest(HttpHandle request);
 bool HttpReceiveResponse(HttpHandle request);
 // The numeric status, 0 when it cannot be read.
 std::uint32_t HttpQueryStatus(HttpHandle request);
-// The Location value as UTF-8; false when it is missing or longer than 2047
-// UTF-16 units.
+// The Location value as UTF-8; false when it is missing, longer than 2047
+// UTF-16 units or not valid UTF-16.
 bool HttpQueryLocation(HttpHandle request, std::string& location);
 // The numeric Content-Length; false (length left 0) when there is none.
 bool HttpQueryContentLength(HttpHandle request, std::uint32_t& length);
