@@ -6,8 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get peer \
-  velnor_trust_ca >/dev/null
+cmake --build --preset windows -j2 --target velnor-installer-frames winhttp-get peer >/dev/null
 bin="$root/build/windows"
 exec /usr/bin/python3 bench/bench_window.py \
   --installer "$bin/bench/velnor-installer-frames.exe" \

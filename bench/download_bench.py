@@ -6,8 +6,8 @@ The body is 200 MB. Runs on the tests' harness (prefix, server). Prints
 figures; never fails on a slow machine.
 
 Usage: download_bench.py --build DIR [--rounds N] [--size BYTES]
-DIR is a build folder of the windows preset (download-bench.exe and
-velnor_trust_ca.exe built); the prefix is DIR/wineprefix-bench.
+DIR is a build folder of the windows preset with download-bench.exe built;
+the prefix is DIR/wineprefix-bench.
 """
 
 import argparse

@@ -57,16 +57,16 @@ def main():
             run = harness.Run(prefix, harness.built("velnor-installer.exe"),
                               harness.fresh(harness.built("demo-run")))
             if harness.wait_until(lambda: shown(prefix.env, "Velnor Installer"), 60):
-                harness.screenshot(prefix.env, os.path.join(args.out, "screen-start.png"))
+                harness.screenshot(prefix.env).save(os.path.join(args.out, "screen-start.png"))
             # Frames until the window is hidden (download done) or the run ends.
             deadline = time.monotonic() + args.seconds * 4 + 30
             while run.proc.poll() is None and time.monotonic() < deadline and \
                     shown(prefix.env, "Velnor Installer"):
                 frames.append(os.path.join(args.out, "frame-%03d.png" % len(frames)))
-                harness.screenshot(prefix.env, frames[-1]).crop(WINDOW).save(frames[-1])
+                harness.screenshot(prefix.env).crop(WINDOW).save(frames[-1])
                 time.sleep(0.5)
             if harness.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20):
-                harness.screenshot(prefix.env, os.path.join(args.out, "setup-running.png"))
+                harness.screenshot(prefix.env).save(os.path.join(args.out, "setup-running.png"))
             code = run.wait(240)
     except RuntimeError as error:
         print("demo: " + str(error))

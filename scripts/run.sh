@@ -13,7 +13,7 @@ root=$PWD
 
 scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target velnor-installer velnor-demo-setup velnor_trust_ca >/dev/null
+cmake --build --preset windows --target velnor-installer velnor-demo-setup >/dev/null
 
 bin="$root/build/windows"
 exec /usr/bin/python3 demo/demo.py \

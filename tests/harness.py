@@ -2,11 +2,12 @@
 # demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
 # the build folder, an HTTPS server on 127.0.0.1, the installer run from a
 # folder of its own. Every wait is bounded.
+import hashlib
 import http.server
 import os
-import select
 import shutil
 import ssl
+import struct
 import subprocess
 import tempfile
 import threading
@@ -45,23 +46,17 @@ def fresh(path):
 
 def start_display():
     """Xvfb on a free display: (process, ":N")."""
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24",
-                             "-nolisten", "tcp", "-br"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""  # written in pieces: Xvfb ends if the pipe closes before the newline
-    while not number.endswith(b"\n") and select.select([read], [], [], 15)[0]:
-        number += os.read(read, 16) or b"\n"
-    os.close(read)
-    if not number.strip():
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+                             "-br"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    number = xvfb.stdout.readline().strip()  # or nothing, when Xvfb ends without a display
+    if not number:
         raise RuntimeError("Xvfb did not start")
-    return xvfb, ":" + number.decode().strip()
+    return xvfb, ":" + number.decode()
 
 
-def screenshot(env, path):
-    from PIL import Image
-    subprocess.run(["import", "-window", "root", path], env=env, check=True, timeout=30)
-    return Image.open(path).convert("RGB")
+def screenshot(env):
+    from PIL import ImageGrab
+    return ImageGrab.grab(xdisplay=env["DISPLAY"])
 
 
 class Prefix:
@@ -92,23 +87,28 @@ class Prefix:
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
 
     def prepare(self, ca_pem, settings={}):
-        # A new wineserver on this display; ca_pem trusted; a browser that logs
-        # its URLs; unmanaged windows (no 2 s wait on every hide without a
-        # window manager); the registry settings given.
+        # A new wineserver on this display; ca_pem in the Root store of this prefix
+        # only; a browser that logs its URLs; unmanaged windows (no 2 s wait on every
+        # hide without a window manager); the registry settings given.
         self.kill()
-        with open(self.path + "-ca.der", "wb") as der, open(self.path + "-browser.sh", "w") as sh:
-            der.write(ssl.PEM_cert_to_DER_cert(ca_pem.decode()))
+        with open(self.path + "-browser.sh", "w") as sh:
             sh.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
         os.chmod(self.path + "-browser.sh", 0o755)
+        ca = ssl.PEM_cert_to_DER_cert(ca_pem.decode())
+        store = "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
         keys = {r"HKCU\Software\Wine\WineBrowser": {"Browsers": self.path + "-browser.sh"},
-                r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"}, **settings}
+                r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"},
+                # Under its SHA-1, the certificate as a serialised store element:
+                # property 32 (the encoded certificate), encoding 1 (X.509 ASN), length, bytes.
+                store + hashlib.sha1(ca).hexdigest().upper(): {"Blob": struct.pack("<3I", 32, 1, len(ca)) + ca},
+                **settings}
+        data = lambda v: "hex:" + ",".join("%02x" % b for b in v) if isinstance(v, bytes) else '"%s"' % v
         with open(self.path + ".reg", "w", encoding="ascii", newline="\r\n") as reg:
             reg.write("REGEDIT4\n" + "".join("\n[%s]\n%s\n" % (
                 key.replace("HKLM", "HKEY_LOCAL_MACHINE").replace("HKCU", "HKEY_CURRENT_USER"),
-                "\n".join('"%s"="%s"' % item for item in values.items()))
+                "\n".join('"%s"=%s' % (name, data(value)) for name, value in values.items()))
                 for key, values in keys.items()))
-        if self.wine(built("tests", "velnor_trust_ca.exe"), windows_path(self.path + "-ca.der"))[0] \
-                or self.wine("reg", "import", windows_path(self.path + ".reg"))[0]:
+        if self.wine("reg", "import", windows_path(self.path + ".reg"))[0]:
             raise RuntimeError("the prefix could not be prepared")
 
     def profile(self):

@@ -4,7 +4,6 @@
 //   peer                         as the setup program: writes setup.log and a copy of its own
 //                                file (setup.bin) there, and loads the DLLs there unprotected
 //   peer box <ok|cancel|none>    prints the text of the box "系统提示" and answers it
-//   peer hold <file>             creates <file> held open for writing, sharing read only
 //   peer tamper <file> <offset>  keeps trying to write 8 bytes into <file> at <offset>,
 //                                or else to rename or delete it; prints the successes
 #include <windows.h>
@@ -91,10 +90,5 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argv[1];
   if (mode == L"box" && argc == 3) return Box(argv[2]);
   if (mode == L"tamper" && argc == 4) return Tamper(argv[2], _wtoi64(argv[3]));
-  if (mode != L"hold" || argc != 3) return 2;
-  HANDLE held = CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, 0, 0);
-  std::puts(held == INVALID_HANDLE_VALUE ? "not held" : "holding");
-  std::fflush(stdout);
-  while (!Stopped()) Sleep(20);
-  return 0;
+  return 2;
 }

@@ -13,9 +13,9 @@ BODY = bytes(i % 251 for i in range(100000))
 CASES = [("/length", "ok", ["/length"]), ("/unsized", "ok", ["/unsized"]),
          ("/two", "ok", ["/two", "/two-b", "/two-c"]),
          ("/three", "Too many redirects", ["/three", "/three-b", "/three-c"]),
-         ("/relative", "URL parse failed", ["/relative"]), ("/http", "URL parse failed", ["/http"]),
          ("/empty-location", "URL parse failed", ["/empty-location"]),
-         ("/no-location", "HTTP status not OK: 301", ["/no-location"])]
+         ("/no-location", "HTTP status not OK: 301", ["/no-location"]),
+         ("/folder", "failed to create save file", ["/folder"])]
 
 
 def redirect(status, *location):
@@ -36,17 +36,20 @@ def run(prefix, cert):
             "/unsized": lambda h: reply(h, 200, BODY, length=False),
             "/two": redirect(302, b + "/two-b"), "/two-c": lambda h: reply(h, 200, b"2"),
             "/three": redirect(301, b + "/three-b"), "/three-c": redirect(307, b + "/three-d"),
-            "/relative": redirect(302, "/relative-target"), "/empty-location": redirect(302, ""),
-            "/http": redirect(302, "http://localhost:%d/http-target" % one.port),
-            "/no-location": redirect(301)})
+            "/empty-location": redirect(302, ""), "/no-location": redirect(301),
+            "/folder": lambda h: reply(h, 200, BODY)})
         two.routes.update({"/two-b": redirect(303, a + "/two-c"),
                            "/three-b": redirect(308, a + "/three-c")})
         other.routes["/untrusted"] = one.routes["/length"]
         runs = {"stall": ["/stall"], "main": [path for path, _, _ in CASES] + ["/untrusted"]}
         url = lambda path: (c if path == "/untrusted" else a) + path
+        for name in runs:
+            harness.fresh(os.path.join(work, name))
+        # A folder where "/folder" is to be saved.
+        os.mkdir(os.path.join(work, "main", "file%d.bin" % (runs["main"].index("/folder") + 1)))
         procs = [prefix.launch([harness.built("tests", "download_check.exe"), *map(url, paths)],
-                               harness.fresh(os.path.join(work, name)) + "/out",
-                               cwd=os.path.join(work, name)) for name, paths in runs.items()]
+                               os.path.join(work, name, "out"), cwd=os.path.join(work, name))
+                 for name, paths in runs.items()]
         [proc.wait(150) for proc in procs]
     lines = {}
     for name, paths in runs.items():
