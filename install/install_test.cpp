@@ -77,19 +77,11 @@ const Key kNoPv = std::optional<Bytes>();
 const auto kMachine = RegistryRoot::LocalMachine, kUser = RegistryRoot::CurrentUser;
 const DownloadChannel kWin7 = DownloadChannel::Win7, kRelease = DownloadChannel::Release;
 
-// REG_SZ bytes: UTF-16LE, with the terminating zero unless told otherwise.
-Bytes Utf16(const std::u16string& text, bool terminate = true) {
-  Bytes bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<unsigned char>(c & 0xff));
-    bytes.push_back(static_cast<unsigned char>(c >> 8));
-  }
-  if (terminate) bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
-
-Key Pv(const std::u16string& text, bool terminate = true) {
-  return std::optional<Bytes>(Utf16(text, terminate));
+// REG_SZ bytes, UTF-16LE as on this host, with the terminating zero unless told otherwise.
+Key Pv(std::u16string text, bool terminate = true) {
+  if (terminate) text.push_back(0);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  return std::optional<Bytes>(Bytes(bytes, bytes + 2 * text.size()));
 }
 
 // 6.1 with any service pack is Win7 without a look at the registry; every

@@ -1,6 +1,6 @@
 # Fixtures of the Wine tests: a test CA and its certificate for localhost, a
-# private Xvfb display, and two Wine prefixes of the build folder (made once
-# by cmake/wine-run.sh, reused by every run), each trusting the CA.
+# private Xvfb display, and a Wine prefix of the build folder (made once by
+# cmake/wine-run.sh, reused by every run) trusting the CA.
 import harness
 import pytest
 import trustme
@@ -20,20 +20,11 @@ def display():
     xvfb.terminate()
 
 
-def _prefix(request, name, display, **options):
-    prefix = harness.Prefix(harness.built(name), display, options.pop("user", None))
-    request.addfinalizer(prefix.kill)
-    prefix.prepare(CA.cert_pem.bytes(), **options)
-    return prefix
-
-
 @pytest.fixture(scope="session")
 def prefix(request, display):
-    return _prefix(request, "wineprefix", display)
-
-
-@pytest.fixture(scope="session")
-def zh_prefix(request, display):
-    # Its user, and so its profile folder, has a Chinese name.
-    return _prefix(request, "wineprefix-zh", display, user="张三",
-                   settings=harness.WIN10_WITH_WEBVIEW2)
+    # Its user, and so its profile folder, has a Chinese name; Windows 10 with
+    # WebView2 for the machine.
+    prefix = harness.Prefix(harness.built("wineprefix-zh"), display, "张三")
+    request.addfinalizer(prefix.kill)
+    prefix.prepare(CA.cert_pem.bytes(), harness.WIN10_WITH_WEBVIEW2)
+    return prefix

@@ -5,7 +5,7 @@
 //                                file (setup.bin) there, and loads the DLLs there unprotected
 //   peer box <ok|cancel|none>    prints the text of the box "系统提示" and answers it
 //   peer tamper <file> <offset>  keeps trying to write 8 bytes into <file> at <offset>,
-//                                or else to rename or delete it; prints the successes
+//                                or else to rename or delete it
 #include <windows.h>
 
 #include <cstdio>
@@ -65,21 +65,17 @@ int Box(const std::wstring& answer) {
 }
 
 int Tamper(const std::wstring& file, LONGLONG at) {
-  int wrote = 0, renamed = 0, deleted = 0;
   // Seldom enough that the installer's own opening of the file rarely meets ours.
   for (; !Stopped(); Sleep(50)) {
     HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD written = 0;
     if (handle != INVALID_HANDLE_VALUE && SetFilePointerEx(handle, LARGE_INTEGER{{DWORD(at), LONG(at >> 32)}},
                                                            nullptr, FILE_BEGIN))
-      wrote += WriteFile(handle, "tampered", 8, &written, nullptr) && written == 8;
-    else if (MoveFileExW(file.c_str(), (file + L".moved").c_str(), 0))
-      ++renamed;
-    else if (DeleteFileW(file.c_str()))
-      ++deleted;
+      WriteFile(handle, "tampered", 8, &written, nullptr);
+    else if (!MoveFileExW(file.c_str(), (file + L".moved").c_str(), 0))
+      DeleteFileW(file.c_str());
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
-  std::printf("wrote %d renamed %d deleted %d\n", wrote, renamed, deleted);
   return 0;
 }
 

@@ -24,9 +24,11 @@ def redirect(status, *location):
 
 @pytest.fixture(scope="module")
 def run(prefix, cert):
-    """Every case in one run of download_check.exe, beside a second run with
-    a stalled body: ({path: printed fields}, requests, untrusted server's requests)."""
-    work, requests, refused = harness.built("tests", "download-runs"), [], []
+    """Every case in one run of download_check.exe, the stall last: ({path: printed
+    fields}, requests, the untrusted server's requests, the run's folder)."""
+    work, requests, refused = harness.fresh(harness.built("tests", "download-run")), [], []
+    paths = [path for path, _, _ in CASES] + ["/untrusted", "/stall"]
+    os.mkdir(os.path.join(work, "file%d.bin" % (paths.index("/folder") + 1)))  # where "/folder" goes
     with harness.Server(cert, {}, requests=requests) as one, \
             harness.Server(cert, {}, requests=requests) as two, \
             harness.Server(trustme.CA().issue_cert("localhost"), {}, requests=refused) as other:
@@ -41,21 +43,11 @@ def run(prefix, cert):
         two.routes.update({"/two-b": redirect(303, a + "/two-c"),
                            "/three-b": redirect(308, a + "/three-c")})
         other.routes["/untrusted"] = one.routes["/length"]
-        runs = {"stall": ["/stall"], "main": [path for path, _, _ in CASES] + ["/untrusted"]}
         url = lambda path: (c if path == "/untrusted" else a) + path
-        for name in runs:
-            harness.fresh(os.path.join(work, name))
-        # A folder where "/folder" is to be saved.
-        os.mkdir(os.path.join(work, "main", "file%d.bin" % (runs["main"].index("/folder") + 1)))
-        procs = [prefix.launch([harness.built("tests", "download_check.exe"), *map(url, paths)],
-                               os.path.join(work, name, "out"), cwd=os.path.join(work, name))
-                 for name, paths in runs.items()]
-        [proc.wait(150) for proc in procs]
-    lines = {}
-    for name, paths in runs.items():
-        with open(os.path.join(work, name, "out"), encoding="utf-8") as out:
-            lines.update(zip(paths, (line.rstrip("\n").split("\t") for line in out)))
-    return lines, requests, refused, work
+        prefix.launch([harness.built("tests", "download_check.exe"), *map(url, paths)],
+                      os.path.join(work, "out"), cwd=work).wait(150)
+    with open(os.path.join(work, "out"), encoding="utf-8") as out:
+        return dict(zip(paths, (line.rstrip("\n").split("\t") for line in out))), requests, refused, work
 
 
 @pytest.mark.parametrize("path, outcome, requested", CASES)
@@ -69,7 +61,7 @@ def test_redirects_and_statuses(run, path, outcome, requested):
 
 def test_body_with_and_without_content_length(run):
     for n, (path, total) in enumerate((("/length", "100000"), ("/unsized", "0")), 1):
-        assert open(os.path.join(run[3], "main", "file%d.bin" % n), "rb").read() == BODY
+        assert open(os.path.join(run[3], "file%d.bin" % n), "rb").read() == BODY
         assert run[0][path][2:] == ["100000", total]
 
 

@@ -58,17 +58,17 @@ def recorded(prefix, folder):  # the list replaced, not rewritten in place; its 
     return ".velnor" in hidden.split()
 
 
-def test_success(zh_prefix, cert):
+def test_success(prefix, cert):
     # Windows 10 with WebView2 for the machine: the release channel. A frame with the bar
     # partly filled; the setup program started hidden, then deleted; the product recorded.
-    folder, events = software_list(zh_prefix), {}
+    folder, events = software_list(prefix), {}
     payload = harness.padded_payload(PEER, 1 << 20)
     with harness.Server(cert, harness.installer_routes(payload, events, rate=256 << 10),
                         port=PORT) as server:
-        run = start(zh_prefix, "success")
+        run = start(prefix, "success")
 
         def partial_frame():
-            shot = harness.screenshot(zh_prefix.env)
+            shot = harness.screenshot(prefix.env)
             at = lambda x, y: shot.getpixel((ORIGIN[0] + x, ORIGIN[1] + y))
             filled = [x for x in range(40, 520) if (lambda r, g, b: b < 200 < min(r, g))(*at(x, 279))]
             white = lambda x0, x1: any(min(at(x, y)) >= 215 for x in range(x0, x1) for y in range(247, 267))
@@ -83,35 +83,35 @@ def test_success(zh_prefix, cert):
         "argc": "1", "cwd": cwd, "module": cwd + "\\" + SAVE_NAME, "window": "hidden"}
     assert open(run.path("setup.bin"), "rb").read() == payload
     assert not os.path.exists(run.path(SAVE_NAME)) and run.browser() == []
-    assert recorded(zh_prefix, folder)
+    assert recorded(prefix, folder)
     # None of the DLLs loaded by the setup program, which searches its own folder first.
     assert (planted_loads(run, "velnor-installer"), len(planted_loads(run, SAVE_NAME))) == ([], len(PLANTED))
 
 
-def test_download_failure(zh_prefix, cert):
+def test_download_failure(prefix, cert):
     # A 404: the download page opened while the box is up, the support page after OK,
     # the window kept until its close box is clicked.
     with harness.Server(cert, harness.installer_routes(b"", {}, status=404), port=PORT) as server:
-        run = start(zh_prefix, "download-failure")
-        assert peer(zh_prefix, run, "box", "none") == DOWNLOAD_FAILED + TAIL
+        run = start(prefix, "download-failure")
+        assert peer(prefix, run, "box", "none") == DOWNLOAD_FAILED + TAIL
         assert harness.wait_until(run.browser, 10) == [RELEASE_URL]
-        peer(zh_prefix, run, "box", "ok")
+        peer(prefix, run, "box", "ok")
         # Wine's browser launcher adds "/" to the bare origin it is handed.
         assert harness.wait_until(lambda: run.browser()[1:], 10) == ["https://localhost:8444/"]
-        assert run.proc.poll() is None and shown(zh_prefix)
-        click_close_box(zh_prefix)
+        assert run.proc.poll() is None and shown(prefix)
+        click_close_box(prefix)
         assert run.wait(20) == 0
     assert [line for line, _ in server.requests] == ["GET /velnor-video/release HTTP/1.1"]
     assert planted_loads(run, "velnor-installer") == []
 
 
-def test_close_box_during_download(zh_prefix, cert):
+def test_close_box_during_download(prefix, cert):
     events = {}
     payload = harness.padded_payload(PEER, 4 << 20)
     with harness.Server(cert, harness.installer_routes(payload, events, rate=128 << 10), port=PORT):
-        run = start(zh_prefix, "close")
-        assert harness.wait_until(lambda: "body-start" in events and shown(zh_prefix), 30)
-        click_close_box(zh_prefix)
+        run = start(prefix, "close")
+        assert harness.wait_until(lambda: "body-start" in events and shown(prefix), 30)
+        click_close_box(prefix)
         assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
     assert "body-end" not in events and run.browser() == [] and run.setup_log() == {}
 
@@ -136,7 +136,6 @@ def test_saved_setup_program_guarded(prefix, cert):
     open(run.path("stop"), "w").close()
     hostile.wait(30), box.wait(30)
     prompt = open(work + ".box", encoding="utf-8").read().replace("\r\n", "\n")
-    print(open(work + ".peer").read(), prompt[:12])
     assert code == 0
     if run.setup_log():
         assert open(run.path("setup.bin"), "rb").read() == payload and recorded(prefix, folder)
