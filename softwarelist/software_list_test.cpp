@@ -4,14 +4,30 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <map>
+#include <string>
 
 void PrintTo(const SoftwareEntry& e, std::ostream* os) {
   *os << "{" << e.name << "|" << e.product_id << "|" << e.distributor_id << "}";
+}
+
+// The file seam as a map of path to contents; kUnreadable exists but cannot be read.
+namespace {
+std::map<std::string, std::string> gFiles;
+const std::string kUnreadable = "unreadable.toml";
+}  // namespace
+
+FileReadResult ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  if (path == kUnreadable) return FileReadResult::Failed;
+  if (gFiles.count(path) == 0) return FileReadResult::Missing;
+  bytes = gFiles[path];
+  return FileReadResult::Read;
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
+  gFiles[path] = bytes;
+  return true;
 }
 
 namespace {
@@ -89,79 +105,18 @@ TEST(MergeProductRecord, FirstExactNineOnly) {
   }
 }
 
-class SoftwareListFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/softwarelist-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  static std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static void Put(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  std::size_t FileCount() const {
-    return std::distance(std::filesystem::directory_iterator(dir_), {});
-  }
-
-  std::filesystem::path dir_;
-};
-
-TEST_F(SoftwareListFileTest, MissingEmptyAndUnreadableFiles) {
-  SoftwareList list = {{"stale", "1", ""}};
-  EXPECT_EQ(ReadSoftwareListFile(dir_ / "none.toml", list), FileReadResult::Missing);
-  EXPECT_TRUE(list.empty());
-  Put(dir_ / "empty.toml", "");
-  EXPECT_EQ(ReadSoftwareListFile(dir_ / "empty.toml", list), FileReadResult::Read);
-  EXPECT_TRUE(list.empty());
-  EXPECT_EQ(ReadSoftwareListFile(dir_, list), FileReadResult::Failed);
-
-  // A socket node exists but cannot be opened as a file; recording the
-  // product leaves it alone.
-  const std::filesystem::path socketPath = dir_ / "config.toml";
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(ReadSoftwareListFile(socketPath, list), FileReadResult::Failed);
-  EXPECT_TRUE(list.empty());
-  EXPECT_FALSE(RecordProductInFile(socketPath));
-  EXPECT_TRUE(std::filesystem::is_socket(socketPath));
-  close(fd);
-}
-
-// The new file is moved in whole; a failed write leaves the old state and no
-// temporary file.
-TEST_F(SoftwareListFileTest, WriteReplacesInOneStep) {
-  const std::filesystem::path path = dir_ / "config.toml";
-  const std::string old = "a much longer old content that must not survive in any byte\n";
-  Put(path, old);
-  // A second name of the old file keeps its bytes: the file was replaced, not
-  // rewritten in place.
-  std::filesystem::create_hard_link(path, dir_ / "old.toml");
-  ASSERT_TRUE(WriteSoftwareList(path, {{"n", "1", "2"}}));
-  EXPECT_EQ(Slurp(path), FormatSoftwareList({{"n", "1", "2"}}));
-  EXPECT_EQ(Slurp(dir_ / "old.toml"), old);
-  std::filesystem::remove(dir_ / "old.toml");
-  ASSERT_TRUE(WriteSoftwareList(path, {}));
-  EXPECT_EQ(std::filesystem::file_size(path), 0u);
-  EXPECT_EQ(FileCount(), 1u);
-
-  // The target is a directory: the final move fails after the content was written.
-  const std::filesystem::path folder = dir_ / "folder.toml";
-  std::filesystem::create_directory(folder);
-  Put(folder / "inside", "keep");
-  EXPECT_FALSE(WriteSoftwareList(folder, {{"n", "1", "2"}}));
-  EXPECT_EQ(Slurp(folder / "inside"), "keep");
-  // No such folder: nothing is created anywhere.
-  EXPECT_FALSE(WriteSoftwareList(dir_ / "absent" / "config.toml", {{"n", "1", "2"}}));
-  EXPECT_EQ(FileCount(), 2u);
+// The product merged into the list as read and written back whole; a list that
+// exists but cannot be read is never rewritten, which would drop its records.
+TEST(RecordProductInFile, MergesWhatWasReadAndLeavesAnUnreadableListAlone) {
+  const std::string other = FormatSoftwareList({{"other", "90", "7"}});
+  const std::string product = FormatSoftwareList({ProductRecord()});
+  gFiles = {{"config.toml", other}, {kUnreadable, other}};
+  EXPECT_TRUE(RecordProductInFile("config.toml"));
+  EXPECT_EQ(gFiles["config.toml"], other + product);
+  EXPECT_TRUE(RecordProductInFile("new.toml"));
+  EXPECT_EQ(gFiles["new.toml"], product);
+  EXPECT_FALSE(RecordProductInFile(kUnreadable));
+  EXPECT_EQ(gFiles[kUnreadable], other);
 }
 
 }  // namespace
