@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in the throwaway prefix of this build
-# folder (never the user's ~/.wine). CTest uses it as the cross-compiling
-# emulator. The prefix is made once, under a lock, so parallel tests share it.
-#
-# VELNOR_WINEPREFIX is set by CMake (see CMakeLists.txt); a caller may
-# override it to use a prefix of its own.
+# Runs a Windows program under Wine in a throwaway prefix under a build
+# folder (never the user's ~/.wine), named by VELNOR_WINEPREFIX: the tests'
+# harness, the demonstration, the benchmarks and the screenshot set it. The
+# prefix is made once, under a lock, so parallel runs share it.
 set -euo pipefail
 : "${VELNOR_WINEPREFIX:?VELNOR_WINEPREFIX must name the Wine prefix of the build folder}"
 export WINEPREFIX="$VELNOR_WINEPREFIX"

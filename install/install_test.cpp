@@ -14,7 +14,7 @@
 #include "install/install_platform.h"
 #include "install/install_worker.h"
 
-// The version test and the two client keys, answered from plain data.
+// The platform as plain data: the version, the two client keys, the worker's run.
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -34,6 +34,16 @@ const std::wstring kKey1 =
     L"00C3A9A7E4C5}";
 const std::wstring kKey2 =
     L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+
+// The rest of the platform, the download and the held file: each call is one
+// event, and the answers come from the row.
+struct WorkerRun {
+  bool downloads = true, held = true, starts = true, ok = false;
+  std::vector<std::string> events;
+  std::wstring boxText;
+};
+WorkerRun gRun;
+int gHeldFile;
 
 }  // namespace
 
@@ -68,6 +78,33 @@ bool QueryRegistryValue(PlatformHandle key, const std::wstring& name, unsigned c
 }
 
 void CloseRegistryKey(PlatformHandle) { --gSystem.openKeys; }
+
+bool DownloadFile(const std::string& url, const std::string& savePath, std::string&,
+                  ProgressCallback progress, HeldFile* held) {
+  gRun.events.push_back("download " + url + " " + savePath);
+  if (progress) progress(1, 2);
+  if (gRun.downloads && gRun.held) *held = &gHeldFile;
+  return gRun.downloads;
+}
+void DeleteSavedFile(FileHandle) { gRun.events.push_back("delete"); }
+void CloseSavedFile(FileHandle) { gRun.events.push_back("let go"); }
+void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
+bool StartProcess(const std::wstring& name, PlatformHandle& process, PlatformHandle& thread) {
+  gRun.events.push_back(name == L"velnor-setup.exe" ? "start" : "start elsewhere");
+  process = thread = &gHeldFile;
+  return gRun.starts;
+}
+void WaitForProcess(PlatformHandle) { gRun.events.push_back("wait"); }
+void CloseProcessHandle(PlatformHandle) { gRun.events.push_back("close handle"); }
+void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
+void OpenInBrowser(const std::wstring& url) {
+  gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
+}
+bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& caption) {
+  gRun.events.push_back(caption == L"系统提示" ? "box" : "other box");
+  gRun.boxText = text;
+  return gRun.ok;
+}
 
 namespace {
 
@@ -127,46 +164,6 @@ TEST(ChooseDownloadChannel, Table) {
   }
 }
 
-// The rest of the platform, the download and the held file: each call is
-// one event, and the answers come from the row.
-struct WorkerRun {
-  bool downloads = true, held = true, starts = true, ok = false;
-  std::vector<std::string> events;
-  std::wstring boxText;
-};
-WorkerRun gRun;
-int gHeldFile;
-
-}  // namespace
-
-bool DownloadFile(const std::string& url, const std::string& savePath, std::string&,
-                  ProgressCallback progress, HeldFile* held) {
-  gRun.events.push_back("download " + url + " " + savePath);
-  if (progress) progress(1, 2);
-  if (gRun.downloads && gRun.held) *held = &gHeldFile;
-  return gRun.downloads;
-}
-void DeleteSavedFile(FileHandle) { gRun.events.push_back("delete"); }
-void CloseSavedFile(FileHandle) { gRun.events.push_back("let go"); }
-void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
-bool StartProcess(const std::wstring& name, PlatformHandle& process, PlatformHandle& thread) {
-  gRun.events.push_back(name == L"velnor-setup.exe" ? "start" : "start elsewhere");
-  process = thread = &gHeldFile;
-  return gRun.starts;
-}
-void WaitForProcess(PlatformHandle) { gRun.events.push_back("wait"); }
-void CloseProcessHandle(PlatformHandle) { gRun.events.push_back("close handle"); }
-void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
-void OpenInBrowser(const std::wstring& url) {
-  gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
-}
-bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& caption) {
-  gRun.events.push_back(caption == L"系统提示" ? "box" : "other box");
-  gRun.boxText = text;
-  return gRun.ok;
-}
-
-namespace {
 
 // True when `milestones` happen in this order (other events may come between).
 bool InOrder(const std::vector<std::string>& events, const std::vector<std::string>& milestones) {

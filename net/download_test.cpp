@@ -32,8 +32,7 @@ struct World {
   std::vector<Response> responses;    // answers, in order
   std::vector<std::string> requests;  // "host:port path" of each request
   std::vector<int> timeouts;          // resolve, connect, send, receive
-  std::wstring host;
-  std::uint16_t port = 0;
+  std::string connected;                // "host:port" of the last connection
   std::size_t piece = 0;
   int openHttp = 0, openFiles = 0;
   std::map<std::string, std::string> disk;
@@ -55,13 +54,11 @@ void HttpSetTimeouts(HttpHandle, int resolve, int connect, int send, int receive
   w.timeouts = {resolve, connect, send, receive};
 }
 HttpHandle HttpConnect(HttpHandle, const std::wstring& host, std::uint16_t port) {
-  w.host = host;
-  w.port = port;
+  w.connected = std::string(host.begin(), host.end()) + ":" + std::to_string(port);
   return OpenHttp();
 }
 HttpHandle HttpOpenGetRequest(HttpHandle, const std::wstring& path) {
-  w.requests.push_back(std::string(w.host.begin(), w.host.end()) + ":" + std::to_string(w.port) +
-                       " " + std::string(path.begin(), path.end()));
+  w.requests.push_back(w.connected + " " + std::string(path.begin(), path.end()));
   w.piece = 0;
   return OpenHttp();
 }
