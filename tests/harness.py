@@ -149,8 +149,8 @@ class Server(http.server.ThreadingHTTPServer):
     # function of the request handler; requests lists (request line, User-Agent).
     daemon_threads = True
 
-    def __init__(self, cert, routes, port=0, requests=None):
-        self.routes, self.requests = routes, [] if requests is None else requests
+    def __init__(self, cert, routes, port=0):
+        self.routes, self.requests = routes, []
         # Other build folders use the same fixed port: take turns for a while.
         for attempt in range(240):
             try:
@@ -210,5 +210,5 @@ class Run:
     def setup_log(self):
         """The stand-in setup program's "key<TAB>value" lines; {} when it never ran."""
         log = self.path("setup.log")
-        lines = open(log, encoding="utf-8").read().splitlines() if os.path.exists(log) else []
+        lines = open(log, encoding="utf-8-sig").read().splitlines() if os.path.exists(log) else []
         return dict(line.split("\t", 1) for line in lines)

@@ -8,10 +8,11 @@
 //                                or else to rename or delete it
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <string>
-
-#include "common/text_win32.h"
 
 namespace {
 
@@ -22,27 +23,16 @@ bool Stopped() {
   return GetFileAttributesW(L"stop") != INVALID_FILE_ATTRIBUTES || GetTickCount64() > kDeadline;
 }
 
-std::string Utf8(const std::wstring& text) {
-  std::string utf8;
-  Utf8FromWide(text, utf8);
-  return utf8;
-}
-
 int Setup(int argc) {
   wchar_t cwd[MAX_PATH] = {}, module[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, cwd);
   GetModuleFileNameW(nullptr, module, MAX_PATH);
   HWND window = FindWindowW(L"VelnorInstaller", L"Velnor Installer");
-  FILE* log = _wfopen(L"setup.log", L"wb");
-  std::fprintf(log, "argc\t%d\ncwd\t%s\nmodule\t%s\nwindow\t%s\n", argc, Utf8(cwd).c_str(),
-               Utf8(module).c_str(), !window ? "none" : IsWindowVisible(window) ? "visible" : "hidden");
+  FILE* log = _wfopen(L"setup.log", L"w, ccs=UTF-8");
+  std::fwprintf(log, L"argc\t%d\ncwd\t%ls\nmodule\t%ls\nwindow\t%ls\n", argc, cwd, module,
+                !window ? L"none" : IsWindowVisible(window) ? L"visible" : L"hidden");
   std::fclose(log);
-  HANDLE self = CreateFileW(module, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-  FILE* copy = _wfopen(L"setup.bin", L"wb");
-  char buffer[65536];
-  for (DWORD got = 0; ReadFile(self, buffer, sizeof buffer, &got, nullptr) && got > 0;)
-    std::fwrite(buffer, 1, got, copy);
-  std::fclose(copy);
+  CopyFileW(module, L"setup.bin", FALSE);
   WIN32_FIND_DATAW dll = {};
   HANDLE search = FindFirstFileW(L"*.dll", &dll);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &dll))
@@ -58,7 +48,8 @@ int Box(const std::wstring& answer) {
   }
   wchar_t text[2048] = {};
   for (int i = 0; i < 100 && !text[0]; ++i, Sleep(20)) GetDlgItemTextW(box, 0xFFFF, text, 2048);
-  std::fputs(Utf8(text).c_str(), stdout);
+  _setmode(_fileno(stdout), _O_U8TEXT);
+  std::fputws(text, stdout);
   const int id = answer == L"ok" ? IDOK : IDCANCEL;
   if (answer != L"none") PostMessageW(box, WM_COMMAND, id, (LPARAM)GetDlgItem(box, id));
   return 0;
