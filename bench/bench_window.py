@@ -40,9 +40,8 @@ def main():
         for number in range(1, args.rounds + 1):
             # The order swapped each round, so a drift of the machine falls on both.
             for step in ("installer", "bare")[::1 if number % 2 else -1]:
-                events = {}
-                routes = harness.installer_routes(payload, events)
-                with harness.Server(ca.issue_cert("localhost"), routes, port=harness.PORT):
+                routes = harness.installer_routes(payload)
+                with harness.Server(ca.issue_cert("localhost"), routes, port=harness.PORT) as server:
                     work = harness.fresh(harness.built("bench-window", step))
                     count = os.path.join(work, "frames.txt")
                     if step == "installer":
@@ -53,6 +52,7 @@ def main():
                         code, out = prefix.wine(args.bare, harness.RELEASE_URL, timeout=600)
                         printed = re.search(r"(\d+) bytes in", out)
                         ok = code == 0 and printed and int(printed.group(1)) == args.size
+                events = server.events
                 if not ok or "body-end" not in events:
                     print("round %d %s: the download did not complete" % (number, step))
                     continue

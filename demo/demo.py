@@ -45,14 +45,13 @@ def main():
     print("demo: display %s%s" % (display, " (private Xvfb)" if xvfb else ""))
     ca = trustme.CA()
     prefix = harness.Prefix(os.path.abspath(args.prefix), display)
-    frames, events = [], {}
+    frames = []
     try:
         prefix.prepare(ca.cert_pem.bytes(), harness.WIN10_WITH_WEBVIEW2)
         rate = max(1024, int(args.size / args.seconds))
         print("demo: serving %d bytes at %d KB/s on https://localhost:%d" % (
             args.size, rate // 1024, harness.PORT))
-        routes = harness.installer_routes(harness.padded_payload(args.demo_setup, args.size),
-                                          events, rate=rate)
+        routes = harness.installer_routes(harness.padded_payload(args.demo_setup, args.size), rate=rate)
         with harness.Server(ca.issue_cert("localhost"), routes, port=harness.PORT) as server:
             run = harness.Run(prefix, harness.built("velnor-installer.exe"),
                               harness.fresh(harness.built("demo-run")))

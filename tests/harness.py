@@ -124,15 +124,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.server.routes.get(self.path, lambda handler: reply(handler, 404))(self)
 
 
-def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, events=None):
+def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0):
     # status and body: with or without Content-Length (then the connection ends
     # it), at rate bytes per second, or half the body then stall seconds of
-    # silence; events gets the times of "body-start" and "body-end".
+    # silence; the server's events get the times of "body-start" and "body-end".
     handler.send_response(status)
     for header in [*headers, *[("Content-Length", str(len(body)))] * length]:
         handler.send_header(*header)
     handler.end_headers()
-    events = {} if events is None else events
+    events = handler.server.events
     start = events["body-start"] = time.time()
     step, view = max(1, rate // 20) if rate else 1 << 16, memoryview(body)
     for at in range(0, len(body) // 2 if stall else len(body), step):
@@ -146,11 +146,12 @@ def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, e
 
 class Server(http.server.ThreadingHTTPServer):
     # HTTPS on 127.0.0.1:port (0: any free one); routes maps a path to a
-    # function of the request handler; requests lists (request line, User-Agent).
+    # function of the request handler; requests lists (request line, User-Agent);
+    # events holds the times of the last body's start and end.
     daemon_threads = True
 
     def __init__(self, cert, routes, port=0):
-        self.routes, self.requests = routes, []
+        self.routes, self.requests, self.events = routes, [], {}
         # Other build folders use the same fixed port: take turns for a while.
         for attempt in range(240):
             try:
@@ -173,8 +174,8 @@ class Server(http.server.ThreadingHTTPServer):
         self.server_close()
 
 
-def installer_routes(payload, events, status=200, rate=0):
-    serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate, events=events)
+def installer_routes(payload, status=200, rate=0):
+    serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate)
     return {"/velnor-video/win7": serve, "/velnor-video/release": serve}
 
 

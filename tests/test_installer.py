@@ -61,10 +61,8 @@ def recorded(prefix, folder):  # the list replaced, not rewritten in place; its 
 def test_success(prefix, cert):
     # Windows 10 with WebView2 for the machine: the release channel. A frame with the bar
     # partly filled; the setup program started hidden, then deleted; the product recorded.
-    folder, events = software_list(prefix), {}
-    payload = harness.padded_payload(PEER, 1 << 20)
-    with harness.Server(cert, harness.installer_routes(payload, events, rate=256 << 10),
-                        port=PORT) as server:
+    folder, payload = software_list(prefix), harness.padded_payload(PEER, 1 << 20)
+    with harness.Server(cert, harness.installer_routes(payload, rate=256 << 10), port=PORT) as server:
         run = start(prefix, "success")
 
         def partial_frame():
@@ -73,7 +71,7 @@ def test_success(prefix, cert):
             filled = [x for x in range(40, 520) if (lambda r, g, b: b < 200 < min(r, g))(*at(x, 279))]
             white = lambda x0, x1: any(min(at(x, y)) >= 215 for x in range(x0, x1) for y in range(247, 267))
             return (24 <= len(filled) <= 456 and filled[0] <= 44 and white(40, 200) and white(360, 520)
-                    or "body-end" in events and "no partial frame")
+                    or "body-end" in server.events and "no partial frame")
         frame = harness.wait_until(partial_frame, 60, 0.2)
         assert run.wait() == 0
     assert frame is True
@@ -91,7 +89,7 @@ def test_success(prefix, cert):
 def test_download_failure(prefix, cert):
     # A 404: the download page opened while the box is up, the support page after OK,
     # the window kept until its close box is clicked.
-    with harness.Server(cert, harness.installer_routes(b"", {}, status=404), port=PORT) as server:
+    with harness.Server(cert, harness.installer_routes(b"", status=404), port=PORT) as server:
         run = start(prefix, "download-failure")
         assert peer(prefix, run, "box", "none") == DOWNLOAD_FAILED + TAIL
         assert harness.wait_until(run.browser, 10) == [RELEASE_URL]
@@ -106,14 +104,13 @@ def test_download_failure(prefix, cert):
 
 
 def test_close_box_during_download(prefix, cert):
-    events = {}
     payload = harness.padded_payload(PEER, 4 << 20)
-    with harness.Server(cert, harness.installer_routes(payload, events, rate=128 << 10), port=PORT):
+    with harness.Server(cert, harness.installer_routes(payload, rate=128 << 10), port=PORT) as server:
         run = start(prefix, "close")
-        assert harness.wait_until(lambda: "body-start" in events and shown(prefix), 30)
+        assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
         click_close_box(prefix)
         assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
-    assert "body-end" not in events and run.browser() == [] and run.setup_log() == {}
+    assert "body-end" not in server.events and run.browser() == [] and run.setup_log() == {}
 
 
 def test_saved_setup_program_guarded(prefix, cert):
@@ -124,7 +121,7 @@ def test_saved_setup_program_guarded(prefix, cert):
     work = harness.fresh(built("installer-runs", "tamper"))
     # It writes into the zeros after the program, so what it changes still runs.
     hostile = prefix.launch([PEER, "tamper", SAVE_NAME, str(os.path.getsize(PEER))], work + ".peer", cwd=work)
-    with harness.Server(cert, harness.installer_routes(payload, {}, rate=1 << 20), port=PORT):
+    with harness.Server(cert, harness.installer_routes(payload, rate=1 << 20), port=PORT):
         run = harness.Run(prefix, built("velnor-installer.exe"), work)
         box = prefix.launch([PEER, "box", "cancel"], work + ".box", cwd=work)
         harness.wait_until(lambda: run.proc.poll() is not None or box.poll() is not None, 60)
