@@ -17,12 +17,12 @@ TEST(ProgressSampling, SpeedIsTheMeanOfEachSampleOfAtLeastOneSecond) {
     std::uint64_t tick, received, total;
     double speed;
   } steps[] = {
-      {5000, 10000, 0, 0},                // first report: only the sample's start
-      {5500, 50000, 1000000, 0},          // under a second: the sample goes on
-      {6000, 110000, 1000000, 100000},    // exactly a second: 100000 B/s
-      {6999, 150000, 1000000, 100000},    // a short interval keeps the speed
-      {8500, 610000, 1000000, 200000},    // 500000 B over the sample's 2.5 s
-      {9500, 610000, 1000000, 0},         // a stall reads 0
+      {5000, 10000, 0, 0},              // first report: only the sample's start
+      {5500, 50000, 1000000, 0},        // under a second: the sample goes on
+      {6000, 110000, 1000000, 100000},  // exactly a second: 100000 B/s
+      {6999, 150000, 1000000, 100000},  // a short interval keeps the speed
+      {8500, 610000, 1000000, 200000},  // 500000 B over the sample's 2.5 s
+      {9500, 610000, 1000000, 0},       // a stall reads 0
   };
   ProgressState state;
   for (const auto& s : steps) {
