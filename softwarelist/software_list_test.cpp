@@ -83,9 +83,10 @@ TEST(FormatSoftwareList, FixedFourLineFormThatReadsBack) {
   EXPECT_EQ(ParseSoftwareList(FormatSoftwareList(list)), list);
 }
 
-// The first record whose product_id is exactly "9" becomes ours (its name
-// kept); without one the product record is appended. Others stay as they are.
-TEST(MergeProductRecord, FirstExactNineOnly) {
+// The first record whose product_id is exactly "9" becomes ours (its name kept);
+// without one the product record is appended; other records stay as they are. A
+// list that exists but cannot be read is never rewritten: that would drop its records.
+TEST(RecordProductInFile, FirstExactNineOnly) {
   const SoftwareEntry product = ProductRecord();
   const struct {
     SoftwareList before, after;
@@ -99,24 +100,15 @@ TEST(MergeProductRecord, FirstExactNineOnly) {
   };
   EXPECT_EQ(product, (SoftwareEntry{"velnor 视频格式转换器", "9", "1"}));
   for (const auto& row : rows) {
-    SoftwareList list = row.before;
-    MergeProductRecord(list);
-    EXPECT_EQ(list, row.after);
+    gFiles = {{"config.toml", FormatSoftwareList(row.before)}};
+    EXPECT_TRUE(RecordProductInFile("config.toml"));
+    EXPECT_EQ(gFiles["config.toml"], FormatSoftwareList(row.after));
   }
-}
-
-// The product merged into the list as read and written back whole; a list that
-// exists but cannot be read is never rewritten, which would drop its records.
-TEST(RecordProductInFile, MergesWhatWasReadAndLeavesAnUnreadableListAlone) {
-  const std::string other = FormatSoftwareList({{"other", "90", "7"}});
-  const std::string product = FormatSoftwareList({ProductRecord()});
-  gFiles = {{"config.toml", other}, {kUnreadable, other}};
-  EXPECT_TRUE(RecordProductInFile("config.toml"));
-  EXPECT_EQ(gFiles["config.toml"], other + product);
+  gFiles = {{kUnreadable, "x"}};
   EXPECT_TRUE(RecordProductInFile("new.toml"));
-  EXPECT_EQ(gFiles["new.toml"], product);
+  EXPECT_EQ(gFiles["new.toml"], FormatSoftwareList({product}));
   EXPECT_FALSE(RecordProductInFile(kUnreadable));
-  EXPECT_EQ(gFiles[kUnreadable], other);
+  EXPECT_EQ(gFiles[kUnreadable], "x");
 }
 
 }  // namespace
