@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 namespace {
 
-struct TextCase {
-  double value;
-  const wchar_t* text;
-};
+using TextCase = std::pair<double, const wchar_t*>;
 
 // One download's reports in order, each with the record it must leave.
 TEST(ProgressSampling, SpeedIsTheMeanOfEachSampleOfAtLeastOneSecond) {
@@ -34,19 +33,17 @@ TEST(ProgressSampling, SpeedIsTheMeanOfEachSampleOfAtLeastOneSecond) {
 }
 
 TEST(ProgressText, FractionPercentageAndSpeed) {
-  const struct {
-    std::uint64_t received, total;
-    double fraction;
-  } fractions[] = {{0, 0, 0}, {123456, 0, 0},     {1, 4, 0.25},
-                   {5, 3, 1}, {UINT64_MAX, 1, 1}, {UINT64_MAX, UINT64_MAX, 1}};
-  for (const auto& f : fractions)
-    EXPECT_DOUBLE_EQ(ProgressFraction(f.received, f.total), f.fraction) << f.received;
+  const std::tuple<std::uint64_t, std::uint64_t, double> fractions[] = {
+      {0, 0, 0}, {123456, 0, 0},     {1, 4, 0.25},
+      {5, 3, 1}, {UINT64_MAX, 1, 1}, {UINT64_MAX, UINT64_MAX, 1}};
+  for (const auto& [received, total, fraction] : fractions)
+    EXPECT_DOUBLE_EQ(ProgressFraction(received, total), fraction) << received;
 
   // Halves round up; outside [0, 1] clamps; NaN reads 0.
   const TextCase percents[] = {
       {0, L"0%"},     {1.0 / 3, L"33%"}, {2.0 / 3, L"67%"}, {0.005, L"1%"}, {0.0049, L"0%"},
       {0.42, L"42%"}, {-3, L"0%"},       {1, L"100%"},      {12, L"100%"},  {std::nan(""), L"0%"}};
-  for (const auto& p : percents) EXPECT_EQ(FormatPercentText(p.value), p.text) << p.value;
+  for (const auto& [value, text] : percents) EXPECT_EQ(FormatPercentText(value), text) << value;
 
   // KB/s without decimals below 1024 KB/s, then MB/s with two; 1 KB = 1024 B.
   // clang-format off
@@ -56,7 +53,7 @@ TEST(ProgressText, FractionPercentageAndSpeed) {
       {1048575.0, L"1024 KB/s"}, {1048576, L"1.00 MB/s"}, {5000000, L"4.77 MB/s"},
       {HUGE_VAL, L"inf MB/s"}};
   // clang-format on
-  for (const auto& s : speeds) EXPECT_EQ(FormatSpeedText(s.value), s.text) << s.value;
+  for (const auto& [value, text] : speeds) EXPECT_EQ(FormatSpeedText(value), text) << value;
   EXPECT_LE(FormatSpeedText(1e300).size(), 31u);  // cut off at its buffer
 }
 

@@ -20,8 +20,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-import harness  # noqa: E402  (display, prefix, server, installer run, screen)
+import harness  # noqa: E402  (display, prefix, server, installer run)
 import trustme  # noqa: E402
+from PIL import ImageGrab  # noqa: E402
 
 WINDOW = (*harness.ORIGIN, harness.ORIGIN[0] + 560, harness.ORIGIN[1] + 310)
 
@@ -56,16 +57,16 @@ def main():
             run = harness.Run(prefix, harness.built("velnor-installer.exe"),
                               harness.fresh(harness.built("demo-run")))
             if harness.wait_until(lambda: shown(prefix.env, "Velnor Installer"), 60):
-                harness.screenshot(prefix.env).save(os.path.join(args.out, "screen-start.png"))
+                ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).save(os.path.join(args.out, "screen-start.png"))
             # Frames until the window is hidden (download done) or the run ends.
             deadline = time.monotonic() + args.seconds * 4 + 30
             while run.proc.poll() is None and time.monotonic() < deadline and \
                     shown(prefix.env, "Velnor Installer"):
                 frames.append(os.path.join(args.out, "frame-%03d.png" % len(frames)))
-                harness.screenshot(prefix.env).crop(WINDOW).save(frames[-1])
+                ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).crop(WINDOW).save(frames[-1])
                 time.sleep(0.5)
             if harness.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20):
-                harness.screenshot(prefix.env).save(os.path.join(args.out, "setup-running.png"))
+                ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).save(os.path.join(args.out, "setup-running.png"))
             code = run.wait(240)
     except RuntimeError as error:
         print("demo: " + str(error))

@@ -38,7 +38,6 @@ TEST(ParseSoftwareList, LineRules) {
     SoftwareList expected;
   } rows[] = {
       {"", {}},
-      {"[[software]]\n", {}},
       // Records without a product_id are dropped.
       {"[[software]]\nname = \"a\"\ndistributor_id = \"1\"\n[[software]]\nproduct_id = \"\"\n", {}},
       // Keys without a header fill the first record.
@@ -73,7 +72,6 @@ TEST(ParseSoftwareList, LineRules) {
 }
 
 TEST(FormatSoftwareList, FixedFourLineFormThatReadsBack) {
-  EXPECT_EQ(FormatSoftwareList({}), "");
   EXPECT_EQ(FormatSoftwareList({{"", "", ""}}),
             "[[software]]\r\nname = \"\"\r\nproduct_id = \"\"\r\ndistributor_id = \"\"\r\n");
 

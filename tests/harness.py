@@ -54,11 +54,6 @@ def start_display():
     return xvfb, ":" + number.decode()
 
 
-def screenshot(env):
-    from PIL import ImageGrab
-    return ImageGrab.grab(xdisplay=env["DISPLAY"])
-
-
 class Prefix:
     """A Wine prefix that cmake/wine-run.sh makes once, used on one display."""
 

@@ -2,9 +2,11 @@
 # against the download server on 127.0.0.1:8443.
 import glob
 import os
+import pathlib
 import subprocess
 
 import harness
+from PIL import ImageGrab
 from harness import ORIGIN, PORT, RELEASE_URL, SAVE_NAME, built, windows_path
 
 PEER = built("tests", "peer.exe")  # also the stand-in setup program
@@ -21,10 +23,6 @@ RECORD = '[[software]]\r\nname = "velnor 视频格式转换器"\r\nproduct_id = 
 def start(prefix, name):  # the installer in a fresh folder, the marker DLLs beside it
     return harness.Run(prefix, built("velnor-installer.exe"), harness.fresh(
         built("installer-runs", name)), NATIVE_FIRST, PLANTED)
-
-
-def peer(prefix, run, *args):
-    return prefix.wine(PEER, *args, cwd=run.workdir)[1].replace("\r\n", "\n")
 
 
 def shown(prefix):
@@ -44,8 +42,7 @@ def planted_loads(run, program):
 
 def software_list(prefix):  # config.toml hard-linked to before.toml, in a visible .velnor
     folder = harness.fresh(os.path.join(prefix.profile(), ".velnor"))
-    with open(os.path.join(folder, "config.toml"), "wb") as out:
-        out.write(OTHER)
+    pathlib.Path(folder, "config.toml").write_bytes(OTHER)
     os.link(os.path.join(folder, "config.toml"), os.path.join(folder, "before.toml"))
     return folder
 
@@ -66,7 +63,7 @@ def test_success(prefix, cert):
         run = start(prefix, "success")
 
         def partial_frame():
-            shot = harness.screenshot(prefix.env)
+            shot = ImageGrab.grab(xdisplay=prefix.env["DISPLAY"])
             at = lambda x, y: shot.getpixel((ORIGIN[0] + x, ORIGIN[1] + y))
             filled = [x for x in range(40, 520) if (lambda r, g, b: b < 200 < min(r, g))(*at(x, 279))]
             white = lambda x0, x1: any(min(at(x, y)) >= 215 for x in range(x0, x1) for y in range(247, 267))
@@ -82,24 +79,24 @@ def test_success(prefix, cert):
     assert open(run.path("setup.bin"), "rb").read() == payload
     assert not os.path.exists(run.path(SAVE_NAME)) and run.browser() == []
     assert recorded(prefix, folder)
-    # None of the DLLs loaded by the setup program, which searches its own folder first.
+    # No planted DLL loaded by the installer; each by the setup program, which looks for them.
     assert (planted_loads(run, "velnor-installer"), len(planted_loads(run, SAVE_NAME))) == ([], len(PLANTED))
 
 
 def test_download_failure(prefix, cert):
     # A 404: the download page opened while the box is up, the support page after OK,
     # the window kept until its close box is clicked.
-    with harness.Server(cert, harness.installer_routes(b"", status=404), port=PORT) as server:
+    with harness.Server(cert, harness.installer_routes(b"", status=404), port=PORT):
         run = start(prefix, "download-failure")
-        assert peer(prefix, run, "box", "none") == DOWNLOAD_FAILED + TAIL
+        box = prefix.wine(PEER, "box", "none", cwd=run.workdir)[1].replace("\r\n", "\n")
+        assert box == DOWNLOAD_FAILED + TAIL
         assert harness.wait_until(run.browser, 10) == [RELEASE_URL]
-        peer(prefix, run, "box", "ok")
+        prefix.wine(PEER, "box", "ok", cwd=run.workdir)
         # Wine's browser launcher adds "/" to the bare origin it is handed.
         assert harness.wait_until(lambda: run.browser()[1:], 10) == ["https://localhost:8444/"]
         assert run.proc.poll() is None and shown(prefix)
         click_close_box(prefix)
         assert run.wait(20) == 0
-    assert [line for line, _ in server.requests] == ["GET /velnor-video/release HTTP/1.1"]
     assert planted_loads(run, "velnor-installer") == []
 
 
@@ -125,10 +122,6 @@ def test_saved_setup_program_guarded(prefix, cert):
         run = harness.Run(prefix, built("velnor-installer.exe"), work)
         box = prefix.launch([PEER, "box", "cancel"], work + ".box", cwd=work)
         harness.wait_until(lambda: run.proc.poll() is not None or box.poll() is not None, 60)
-        # After a failed download the window stays until it is closed.
-        harness.wait_until(lambda: run.proc.poll() is not None or shown(prefix), 10)
-        if run.proc.poll() is None and shown(prefix):
-            click_close_box(prefix)
         code = run.wait(30)
     open(run.path("stop"), "w").close()
     hostile.wait(30), box.wait(30)
@@ -136,5 +129,5 @@ def test_saved_setup_program_guarded(prefix, cert):
     assert code == 0
     if run.setup_log():
         assert open(run.path("setup.bin"), "rb").read() == payload and recorded(prefix, folder)
-    else:  # caught before the start, or the file was the peer's when the download began
-        assert prompt in (START_FAILED + TAIL, DOWNLOAD_FAILED + TAIL)
+    else:  # a change caught before the start
+        assert prompt == START_FAILED + TAIL
