@@ -68,10 +68,10 @@ class Prefix:
             return subprocess.Popen([os.path.join(ROOT, "cmake", "wine-run.sh"), *command],
                                     env=env or self.env, cwd=cwd, stdout=out, stderr=out)
 
-    def wine(self, *command, timeout=120, env=None, cwd=None):
+    def wine(self, *command, timeout=120, cwd=None):
         """Runs a program to its end: (exit code, output)."""
         with tempfile.NamedTemporaryFile() as out:
-            proc = self.launch(command, out.name, env, cwd)
+            proc = self.launch(command, out.name, cwd=cwd)
             try:
                 return proc.wait(timeout), open(out.name, encoding="utf-8", errors="replace").read()
             except subprocess.TimeoutExpired:
