@@ -55,7 +55,7 @@ void LimitDllSearch() {
 // Starts the install on its own thread, detached: nothing ever waits for it.
 // Its progress goes to the window's progress record.
 bool StartWorker(HWND window) {
-  const auto handle = static_cast<WindowHandle>(window);
+  const auto handle = reinterpret_cast<WindowHandle>(window);
   ProgressCallback progress = [handle](std::uint64_t received, std::uint64_t total) {
     OnDownloadProgress(handle, received, total);
   };
@@ -157,17 +157,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       OnLeftButtonUp(window, lParam);
       return 0;
     case kWorkerNotStarted:
-      ShowDownloadFailedPrompt(window);
+      ShowDownloadFailedPrompt(reinterpret_cast<WindowHandle>(window));
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  LimitDllSearch();
+// Registers the class, creates, centres and shows the window and runs the
+// message loop until the window is gone.
+void RunInstallerWindow(HINSTANCE instance, int showCommand) {
   resources.instance = instance;
 
   WNDCLASSEXW windowClass{};
@@ -185,7 +184,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                                 kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   // Without a window no WM_QUIT would ever arrive: leave instead of waiting.
   // (A failed registration shows up here too.)
-  if (window == nullptr) return 0;
+  if (window == nullptr) return;
 
   RECT frame{};
   GetWindowRect(window, &frame);
@@ -202,5 +201,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  LimitDllSearch();
+  RunInstallerWindow(instance, showCommand);
+  // The worker may still be running (the window was closed during the
+  // download). Returning would destroy static objects under it; ExitProcess
+  // ends every other thread first, and the exit code is 0 in every case.
+  ExitProcess(0);
 }

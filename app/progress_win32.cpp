@@ -6,5 +6,5 @@
 
 void OnDownloadProgress(WindowHandle mainWindow, std::uint64_t received, std::uint64_t total) {
   RecordProgressReport(SharedProgressState(), received, total, GetTickCount64());
-  InvalidateRect(static_cast<HWND>(mainWindow), nullptr, FALSE);
+  InvalidateRect(reinterpret_cast<HWND>(mainWindow), nullptr, FALSE);
 }

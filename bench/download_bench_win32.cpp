@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/bare_get_win32.h"
+#include "net/digest.h"
 #include "net/download.h"
 #include "net/save_file.h"
 
@@ -78,27 +79,28 @@ bool RunDownloadFile(const std::string& url, const std::string& savePath, int ro
                      std::vector<Round>& rounds) {
   std::uint64_t calls = 0, received = 0;
   std::string error;
-  HeldFile held = nullptr;
+  HeldFile held;
   double cpu = ProcessCpuSeconds();
   const double start = Now();
   const bool ok = DownloadFile(
-      url, savePath, error,
-      [&](std::uint64_t done, std::uint64_t) {
-        ++calls;
-        received = done;
-      },
-      &held);
+                      url, savePath, error,
+                      [&](std::uint64_t done, std::uint64_t) {
+                        ++calls;
+                        received = done;
+                      },
+                      held) == DownloadResult::Checked;
   const double seconds = Now() - start;
   cpu = ProcessCpuSeconds() - cpu;
-  if (!ok || held == nullptr) {
-    std::fprintf(stderr, "DownloadFile failed: %s\n", ok ? "file not held" : error.c_str());
+  if (!ok) {
+    std::fprintf(stderr, "DownloadFile failed: %s\n", error.c_str());
     return false;
   }
-  DeleteSavedFile(held);
+  DeleteSavedFile(held.release());
   rounds.push_back(Figures(received, seconds, cpu));
-  std::printf("round %d DownloadFile  %7.1f MB/s  CPU %.2f ms/MB  %llu bytes, %llu progress calls\n",
-              round, rounds.back().mbPerSecond, rounds.back().cpuMsPerMb,
-              static_cast<unsigned long long>(received), static_cast<unsigned long long>(calls));
+  std::printf(
+      "round %d DownloadFile  %7.1f MB/s  CPU %.2f ms/MB  %llu bytes, %llu progress calls\n", round,
+      rounds.back().mbPerSecond, rounds.back().cpuMsPerMb,
+      static_cast<unsigned long long>(received), static_cast<unsigned long long>(calls));
   return true;
 }
 
@@ -124,28 +126,29 @@ bool RunBare(const std::string& url, int round, std::vector<Round>& rounds) {
 // Returns both passes together.
 double DigestPasses(const std::string& savePath, std::uint64_t bytes) {
   std::vector<char> piece(8192, 'x');
-  FileHandle file = CreateSaveFile(savePath);
+  SavedFile file = CreateSaveFile(savePath);
   for (std::uint64_t left = bytes; file && left > 0; left -= std::min<std::uint64_t>(left, 8192))
-    WriteSaveFile(file, piece.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 8192)));
-  if (file) CloseSavedFile(file);
+    WriteSaveFile(file, piece.data(),
+                  static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 8192)));
 
   Sha256 value{};
   double cpu = ProcessCpuSeconds();
-  DigestHandle digest = BeginDigest();
+  RunningDigest digest = BeginDigest();
   for (std::uint64_t left = bytes; left > 0; left -= std::min<std::uint64_t>(left, 8192))
-    AddToDigest(digest, piece.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 8192)));
+    AddToDigest(digest, piece.data(),
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 8192)));
   FinishDigest(digest, value);
   const double writing = ProcessCpuSeconds() - cpu;
 
   cpu = ProcessCpuSeconds();
-  FileHandle held = OpenSavedFile(savePath);
+  const bool held = file && ReopenSavedFile(file);
   digest = BeginDigest();
   std::uint32_t got = 0;
-  while (held && ReadSavedFile(held, piece.data(), 8192, got) && got > 0)
+  while (held && ReadSavedFile(file, piece.data(), 8192, got) && got > 0)
     AddToDigest(digest, piece.data(), got);
   FinishDigest(digest, value);
   const double checking = ProcessCpuSeconds() - cpu;
-  if (held) DeleteSavedFile(held);
+  if (file) DeleteSavedFile(file);
 
   const double mb = static_cast<double>(bytes) / 1e6;
   std::printf("digest pass 1 (hash while writing):      %.2f ms/MB CPU\n", writing * 1000 / mb);
@@ -167,10 +170,10 @@ int main(int argc, char** argv) {
   std::vector<Round> download, bare;
   for (int round = 1; round <= rounds; ++round) {
     const bool downloadFirst = round % 2 == 1;
-    const bool ok = downloadFirst ? RunDownloadFile(url, savePath, round, download) &&
-                                        RunBare(url, round, bare)
-                                  : RunBare(url, round, bare) &&
-                                        RunDownloadFile(url, savePath, round, download);
+    const bool ok =
+        downloadFirst
+            ? RunDownloadFile(url, savePath, round, download) && RunBare(url, round, bare)
+            : RunBare(url, round, bare) && RunDownloadFile(url, savePath, round, download);
     if (!ok) return 1;
     std::fflush(stdout);
   }
@@ -180,8 +183,9 @@ int main(int argc, char** argv) {
               Median(Speeds(download)) / Median(Speeds(bare)));
   const double beyond = MedianCpu(download) - MedianCpu(bare);
   const double digest = DigestPasses(savePath, 200 * 1000 * 1000);
-  std::printf("DownloadFile's CPU beyond the bare loop: %.2f ms/MB, of which the digest %.2f;\n"
-              "the copy loop's own: %.2f ms/MB\n",
-              beyond, digest, beyond - digest);
+  std::printf(
+      "DownloadFile's CPU beyond the bare loop: %.2f ms/MB, of which the digest %.2f;\n"
+      "the copy loop's own: %.2f ms/MB\n",
+      beyond, digest, beyond - digest);
   return 0;
 }

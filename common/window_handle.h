@@ -1,5 +1,6 @@
 #pragma once
 
-// The main window's handle as portable code sees it: an opaque pointer that
-// only the Windows layer turns back into an HWND.
-using WindowHandle = void*;
+// The main window's handle as portable code sees it: opaque, a type of its
+// own, turned back into an HWND only by the Windows layer.
+struct WindowHandleTag;
+using WindowHandle = WindowHandleTag*;

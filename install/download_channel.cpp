@@ -30,7 +30,7 @@ bool IsUsableVersionText(const unsigned char* buffer, std::size_t size) {
 }
 
 bool KeyHoldsUsableVersion(RegistryRoot root, const wchar_t* path) {
-  PlatformHandle key = nullptr;
+  RegistryKey key = nullptr;
   if (!OpenRegistryKey(root, path, key)) return false;
   unsigned char buffer[kVersionBufferBytes] = {};
   std::uint32_t size = kVersionBufferBytes;

@@ -10,8 +10,12 @@
 // The Windows layer (install_platform_win32.cpp) makes the Win32 calls; the
 // native tests link a recording fake instead (install_test.cpp).
 
-// An open registry key, process or thread handle, opaque to portable code.
-using PlatformHandle = void*;
+// An open registry key, and a process or thread handle: opaque to portable
+// code, and of different types so that one cannot stand for the other.
+struct RegistryKeyTag;
+struct ProcessHandleTag;
+using RegistryKey = RegistryKeyTag*;
+using ProcessHandle = ProcessHandleTag*;
 
 // True when the running system's (major, minor, service-pack major) is at
 // least the one given (VerSetConditionMask / VerifyVersionInfoW).
@@ -20,25 +24,25 @@ bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t 
 enum class RegistryRoot { LocalMachine, CurrentUser };
 
 // RegOpenKeyExW(root, path, 0, KEY_READ). True on ERROR_SUCCESS with `key` set.
-bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, PlatformHandle& key);
+bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, RegistryKey& key);
 // RegQueryValueExW(key, name, nullptr, &type = REG_SZ, buffer, &size). The
 // caller clears the buffer and sets `size` to its length in bytes. True on 0.
-bool QueryRegistryValue(PlatformHandle key, const std::wstring& name, unsigned char* buffer,
+bool QueryRegistryValue(RegistryKey key, const std::wstring& name, unsigned char* buffer,
                         std::uint32_t& size);
 // RegCloseKey.
-void CloseRegistryKey(PlatformHandle key);
+void CloseRegistryKey(RegistryKey key);
 
 // ShowWindow(window, SW_HIDE); the result is not examined.
 void HideWindow(WindowHandle window);
 // CreateProcessW(applicationName, null command line, no inheritance, flags 0,
 // inherited environment and directory, zeroed STARTUPINFOW). True on success
 // with both handles set.
-bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
-                  PlatformHandle& thread);
+bool StartProcess(const std::wstring& applicationName, ProcessHandle& process,
+                  ProcessHandle& thread);
 // WaitForSingleObject(process, INFINITE); the result is not examined.
-void WaitForProcess(PlatformHandle process);
+void WaitForProcess(ProcessHandle process);
 // CloseHandle.
-void CloseProcessHandle(PlatformHandle handle);
+void CloseProcessHandle(ProcessHandle handle);
 // PostMessageW(window, WM_CLOSE, 0, 0); the result is not examined.
 void PostCloseMessage(WindowHandle window);
 

@@ -1,7 +1,7 @@
 // The Win32 side of install_platform.h.
-#include "install/install_platform.h"
-
 #include <windows.h>
+
+#include "install/install_platform.h"
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
@@ -27,30 +27,30 @@ bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t 
                             mask) != FALSE;
 }
 
-bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, PlatformHandle& key) {
+bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, RegistryKey& key) {
   HKEY opened = nullptr;
   if (RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
     return false;
-  key = opened;
+  key = reinterpret_cast<RegistryKey>(opened);
   return true;
 }
 
-bool QueryRegistryValue(PlatformHandle key, const std::wstring& name, unsigned char* buffer,
+bool QueryRegistryValue(RegistryKey key, const std::wstring& name, unsigned char* buffer,
                         std::uint32_t& size) {
   DWORD type = REG_SZ;
   DWORD bytes = size;
   const LONG result =
-      RegQueryValueExW(static_cast<HKEY>(key), name.c_str(), nullptr, &type, buffer, &bytes);
+      RegQueryValueExW(reinterpret_cast<HKEY>(key), name.c_str(), nullptr, &type, buffer, &bytes);
   size = bytes;
   return result == ERROR_SUCCESS;
 }
 
-void CloseRegistryKey(PlatformHandle key) { RegCloseKey(static_cast<HKEY>(key)); }
+void CloseRegistryKey(RegistryKey key) { RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
-void HideWindow(WindowHandle window) { ShowWindow(static_cast<HWND>(window), SW_HIDE); }
+void HideWindow(WindowHandle window) { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
 
-bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
-                  PlatformHandle& thread) {
+bool StartProcess(const std::wstring& applicationName, ProcessHandle& process,
+                  ProcessHandle& thread) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
@@ -58,19 +58,19 @@ bool StartProcess(const std::wstring& applicationName, PlatformHandle& process,
                       nullptr, &startup, &info))
     return false;
   // The caller owns both handles from here and closes them, process first.
-  process = info.hProcess;
-  thread = info.hThread;
+  process = reinterpret_cast<ProcessHandle>(info.hProcess);
+  thread = reinterpret_cast<ProcessHandle>(info.hThread);
   return true;
 }
 
-void WaitForProcess(PlatformHandle process) {
-  WaitForSingleObject(static_cast<HANDLE>(process), INFINITE);
+void WaitForProcess(ProcessHandle process) {
+  WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE);
 }
 
-void CloseProcessHandle(PlatformHandle handle) { CloseHandle(static_cast<HANDLE>(handle)); }
+void CloseProcessHandle(ProcessHandle handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 void PostCloseMessage(WindowHandle window) {
-  PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
+  PostMessageW(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
 }
 
 void OpenInBrowser(const std::wstring& url) {
@@ -78,6 +78,6 @@ void OpenInBrowser(const std::wstring& url) {
 }
 
 bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption) {
-  return MessageBoxW(static_cast<HWND>(owner), text.c_str(), caption.c_str(),
+  return MessageBoxW(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(),
                      MB_OKCANCEL | MB_ICONERROR) == IDOK;
 }

@@ -38,12 +38,12 @@ const std::wstring kKey2 =
 // The rest of the platform, the download and the held file: each call is one
 // event, and the answers come from the row.
 struct WorkerRun {
-  bool downloads = true, held = true, starts = true, ok = false;
+  DownloadResult download = DownloadResult::Checked;
+  bool starts = true, ok = false;
   std::vector<std::string> events;
   std::wstring boxText;
 };
 WorkerRun gRun;
-int gHeldFile;
 
 }  // namespace
 
@@ -54,47 +54,53 @@ bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t 
   return s.servicePack >= servicePackMajor;
 }
 
-bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, PlatformHandle& key) {
+bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, RegistryKey& key) {
   gSystem.opened.push_back(root);
   const auto found = gSystem.keys.find(root);
   const std::wstring& expected = root == RegistryRoot::LocalMachine ? kKey1 : kKey2;
   if (path != expected || found == gSystem.keys.end()) return false;
-  key = &found->second;
+  key = reinterpret_cast<RegistryKey>(&found->second);
   ++gSystem.openKeys;
   return true;
 }
 
 // As RegQueryValueExW: a value larger than the buffer is not read.
-bool QueryRegistryValue(PlatformHandle key, const std::wstring& name, unsigned char* buffer,
+bool QueryRegistryValue(RegistryKey key, const std::wstring& name, unsigned char* buffer,
                         std::uint32_t& size) {
   // The whole value is judged afterwards, so the buffer must come cleared.
   EXPECT_EQ(size, kVersionBufferBytes);
   EXPECT_TRUE(std::all_of(buffer, buffer + size, [](unsigned char b) { return b == 0; }));
-  const auto& pv = *static_cast<std::optional<Bytes>*>(key);
+  const auto& pv = *reinterpret_cast<std::optional<Bytes>*>(key);
   if (name != L"pv" || !pv || pv->size() > size) return false;
   std::copy(pv->begin(), pv->end(), buffer);
   size = static_cast<std::uint32_t>(pv->size());
   return true;
 }
 
-void CloseRegistryKey(PlatformHandle) { --gSystem.openKeys; }
+void CloseRegistryKey(RegistryKey) { --gSystem.openKeys; }
 
-bool DownloadFile(const std::string& url, const std::string& savePath, std::string&,
-                  ProgressCallback, HeldFile* held) {
+struct SavedFileTag {};
+DownloadResult DownloadFile(const std::string& url, const std::string& savePath, std::string&,
+                            ProgressCallback, HeldFile& checked) {
   gRun.events.push_back("download " + url + " " + savePath);
-  if (gRun.downloads && gRun.held) *held = &gHeldFile;
-  return gRun.downloads;
+  if (gRun.download == DownloadResult::Checked) checked.reset(new SavedFileTag);
+  return gRun.download;
 }
-void DeleteSavedFile(FileHandle) { gRun.events.push_back("delete"); }
-void CloseSavedFile(FileHandle) { gRun.events.push_back("let go"); }
+void DeleteSavedFile(SavedFile file) {
+  gRun.events.push_back("delete");
+  delete file;
+}
+void CloseSavedFile(SavedFile file) {
+  gRun.events.push_back("let go");
+  delete file;
+}
 void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
-bool StartProcess(const std::wstring& name, PlatformHandle& process, PlatformHandle& thread) {
+bool StartProcess(const std::wstring& name, ProcessHandle&, ProcessHandle&) {
   gRun.events.push_back(name == L"velnor-setup.exe" ? "start" : "start elsewhere");
-  process = thread = &gHeldFile;
   return gRun.starts;
 }
-void WaitForProcess(PlatformHandle) { gRun.events.push_back("wait"); }
-void CloseProcessHandle(PlatformHandle) { gRun.events.push_back("close handle"); }
+void WaitForProcess(ProcessHandle) { gRun.events.push_back("wait"); }
+void CloseProcessHandle(ProcessHandle) { gRun.events.push_back("close handle"); }
 void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
 void OpenInBrowser(const std::wstring& url) {
   gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
@@ -178,36 +184,38 @@ TEST(InstallWorker, SequenceAndPrompt) {
   const std::string download = "download " + win7 + " velnor-setup.exe";
   const std::string page = "browser " + win7;
   const std::string support = "browser " + std::string(kSupportOrigin);
+  const auto kChecked = DownloadResult::Checked, kFailed = DownloadResult::Failed;
   const std::wstring tail =
       L"\n\n已为您打开下载页面，请手动安装。\n\n点击\"确定\"联系客服\n点击\"取消\"稍后处理";
   const struct {
     const char* label;
-    bool downloads, held, starts, ok;
+    DownloadResult download;
+    bool starts, ok;
     std::vector<std::string> order;  // must happen in this order
     std::vector<std::string> never;
     std::wstring box;
   } rows[] = {
       // clang-format off
-      {"installed", true, true, true, false,
+      {"installed", kChecked, true, false,
        {download, "hide", "start", "wait", "close handle", "close handle", "delete", "WM_CLOSE"},
        {"box", "let go"}, L""},
-      {"download failed, OK", false, false, false, true, {download, page, "box", support},
+      {"download failed, OK", kFailed, false, true, {download, page, "box", support},
        {"hide", "start", "WM_CLOSE"}, kDownloadFailedMessage + tail},
-      {"download failed, Cancel or closed", false, false, false, false, {download, page, "box"},
+      {"download failed, Cancel or closed", kFailed, false, false, {download, page, "box"},
        {"hide", "start", support, "WM_CLOSE"}, kDownloadFailedMessage + tail},
-      {"start failed", true, true, false, false,
+      {"start failed", kChecked, false, false,
        {download, "hide", "start", "let go", page, "box", "WM_CLOSE"}, {"delete", "wait"},
        kStartFailedMessage + tail},
-      {"changed after the download: never started", true, false, true, true,
-       {download, "hide", page, "box", support, "WM_CLOSE"}, {"start", "delete"},
+      {"changed after the download: never started", DownloadResult::CheckFailed, true, true,
+       {download, "hide", page, "box", support, "WM_CLOSE"}, {"start", "delete", "let go"},
        kStartFailedMessage + tail},
       // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     gSystem = StubSystem{10, 0, 0, {}, {}, 0};
-    gRun = WorkerRun{row.downloads, row.held, row.starts, row.ok, {}, L""};
-    InstallWorker(&gHeldFile, ProgressCallback());
+    gRun = WorkerRun{row.download, row.starts, row.ok, {}, L""};
+    InstallWorker(nullptr, ProgressCallback());
     EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
     for (const std::string& event : row.never) EXPECT_FALSE(InOrder(gRun.events, {event})) << event;
     EXPECT_EQ(std::count(gRun.events.begin(), gRun.events.end(), "box"), row.box.empty() ? 0 : 1);

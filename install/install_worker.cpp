@@ -18,26 +18,30 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   const std::wstring pageUrl = WideFromAscii(downloadUrl);
 
   std::string error;
-  HeldFile setup = nullptr;
-  if (!DownloadFile(downloadUrl, kSaveName, error, std::move(progress), &setup)) {
+  HeldFile setup;
+  const DownloadResult download =
+      DownloadFile(downloadUrl, kSaveName, error, std::move(progress), setup);
+  if (download == DownloadResult::Failed) {
     ShowFailurePrompt(mainWindow, kDownloadFailedMessage, pageUrl);
     return;
   }
 
   // The installer runs elevated, and the folder it saved into is usually
   // writable by every program of the user. Only a file held since it was
-  // checked against the bytes received is started, and it stays held (no
-  // writing, renaming or deleting by others) until it has been deleted.
+  // checked against the bytes received is started (a file that failed the
+  // check is already gone), and it stays held, readable but not writable,
+  // renamable or deletable by others, until it has been deleted.
   HideWindow(mainWindow);
-  PlatformHandle process = nullptr;
-  PlatformHandle thread = nullptr;
-  if (setup != nullptr && StartProcess(WideFromAscii(kSaveName), process, thread)) {
+  ProcessHandle process = nullptr;
+  ProcessHandle thread = nullptr;
+  if (download == DownloadResult::Checked &&
+      StartProcess(WideFromAscii(kSaveName), process, thread)) {
     WaitForProcess(process);
     CloseProcessHandle(process);
     CloseProcessHandle(thread);
-    DeleteSavedFile(setup);
+    DeleteSavedFile(setup.release());
   } else {
-    if (setup != nullptr) CloseSavedFile(setup);
+    setup.reset();  // a checked program that would not start stays for the user
     ShowFailurePrompt(mainWindow, kStartFailedMessage, pageUrl);
   }
   PostCloseMessage(mainWindow);

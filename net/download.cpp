@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "net/digest.h"
 #include "net/http_transport.h"
-#include "net/save_file.h"
 #include "net/url.h"
 
 namespace {
@@ -18,9 +18,9 @@ bool IsRedirect(std::uint32_t status) {
 
 // The three handles of one request, closed newest first however the pass ends.
 struct PassHandles {
-  HttpHandle session = nullptr;
-  HttpHandle connection = nullptr;
-  HttpHandle request = nullptr;
+  HttpSession session = nullptr;
+  HttpConnection connection = nullptr;
+  HttpRequest request = nullptr;
 
   PassHandles() = default;
   PassHandles(const PassHandles&) = delete;
@@ -35,8 +35,8 @@ struct PassHandles {
 };
 
 // The digest and length of everything read from `file`, from its start.
-bool MeasureSavedFile(FileHandle file, Sha256& digest, std::uint64_t& length) {
-  DigestHandle running = BeginDigest();
+bool MeasureSavedFile(SavedFile file, Sha256& digest, std::uint64_t& length) {
+  RunningDigest running = BeginDigest();
   if (running == nullptr) return false;
   char buffer[kReadBufferSize];
   bool ok = true;
@@ -50,41 +50,34 @@ bool MeasureSavedFile(FileHandle file, Sha256& digest, std::uint64_t& length) {
   return FinishDigest(running, digest) && ok;
 }
 
-// Re-opens the file just written, so that nobody can change it from now on,
-// and checks that it holds exactly the bytes received. Null when it cannot be
-// opened so or holds anything else: such a file must never be started.
-FileHandle HoldCheckedFile(const std::string& savePath, bool digestOk, const Sha256& received,
-                           std::uint64_t receivedLength) {
-  if (!digestOk) return nullptr;  // nothing to check the file against
-  FileHandle held = OpenSavedFile(savePath);
-  if (held == nullptr) return nullptr;
+// Opens the file just written again, so that nobody can change it from now
+// on, and checks that it holds exactly the bytes received. Such a file is the
+// only one that may be started.
+bool HoldCheckedFile(SavedFile file, const Sha256& received, std::uint64_t receivedLength) {
+  if (!ReopenSavedFile(file)) return false;
   Sha256 found{};
   std::uint64_t foundLength = 0;
-  if (MeasureSavedFile(held, found, foundLength) && foundLength == receivedLength &&
-      found == received) {
-    return held;
-  }
-  CloseSavedFile(held);
-  return nullptr;
+  return MeasureSavedFile(file, found, foundLength) && foundLength == receivedLength &&
+         found == received;
 }
 
 // Copies the body of a 200 response into `savePath`. The file is created only
 // here. A body that ended early or a file that could not be written is not a
 // download: the install worker would run whatever is in the file, so such a
 // file is deleted and the call fails.
-bool SaveBody(HttpHandle request, const std::string& savePath, std::string& error,
-              const ProgressCallback& progress, FileHandle& held) {
+DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::string& error,
+                        const ProgressCallback& progress, HeldFile& checkedFile) {
   std::uint32_t total = 0;
   const bool hasLength = HttpQueryContentLength(request, total);
   if (!hasLength) total = 0;
 
-  FileHandle file = CreateSaveFile(savePath);
+  SavedFile file = CreateSaveFile(savePath);
   if (file == nullptr) {
     error = "failed to create save file";
-    return false;
+    return DownloadResult::Failed;
   }
 
-  DigestHandle digest = BeginDigest();
+  RunningDigest digest = BeginDigest();
   bool digestOk = digest != nullptr;
   char buffer[kReadBufferSize];
   std::uint64_t received = 0;
@@ -116,20 +109,24 @@ bool SaveBody(HttpHandle request, const std::string& savePath, std::string& erro
   if (writeFailed || incomplete) {
     DeleteSavedFile(file);
     error = writeFailed ? "failed to write save file" : "download incomplete";
-    return false;
+    return DownloadResult::Failed;
   }
-  // Starting a program fails while anyone holds it open for writing, so the
-  // write handle goes; the file is opened again at once, before the slower
-  // closing of the request.
-  CloseSavedFile(file);
-  held = HoldCheckedFile(savePath, digestOk, value, received);
-  return true;
+  // Without a digest of the bytes received there is nothing to check the
+  // file against. A file that cannot be checked is never left behind under
+  // the name, where the user, told to install by hand, might start it.
+  if (!digestOk || !HoldCheckedFile(file, value, received)) {
+    DeleteSavedFile(file);
+    error = "saved file check failed";
+    return DownloadResult::CheckFailed;
+  }
+  checkedFile.reset(file);
+  return DownloadResult::Checked;
 }
 
 }  // namespace
 
-bool DownloadFile(const std::string& url, const std::string& savePath, std::string& error,
-                  ProgressCallback progress, HeldFile* heldFile) {
+DownloadResult DownloadFile(const std::string& url, const std::string& savePath, std::string& error,
+                            ProgressCallback progress, HeldFile& checkedFile) {
   std::string currentUrl = url;
   for (int pass = 0;;) {
     std::wstring host;
@@ -137,33 +134,33 @@ bool DownloadFile(const std::string& url, const std::string& savePath, std::stri
     std::wstring path;
     if (!ParseHttpsUrl(currentUrl, host, port, path)) {
       error = "URL parse failed";
-      return false;
+      return DownloadResult::Failed;
     }
 
     PassHandles handles;
     handles.session = HttpOpenSession();
     if (!handles.session) {
       error = "WinHttpOpen failed";
-      return false;
+      return DownloadResult::Failed;
     }
     HttpSetTimeouts(handles.session, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
     handles.connection = HttpConnect(handles.session, host, static_cast<std::uint16_t>(port));
     if (!handles.connection) {
       error = "WinHttpConnect failed";
-      return false;
+      return DownloadResult::Failed;
     }
     handles.request = HttpOpenGetRequest(handles.connection, path);
     if (!handles.request) {
       error = "WinHttpOpenRequest failed";
-      return false;
+      return DownloadResult::Failed;
     }
     if (!HttpSendRequest(handles.request)) {
       error = "WinHttpSendRequest failed";
-      return false;
+      return DownloadResult::Failed;
     }
     if (!HttpReceiveResponse(handles.request)) {
       error = "WinHttpReceiveResponse failed";
-      return false;
+      return DownloadResult::Failed;
     }
 
     const std::uint32_t status = HttpQueryStatus(handles.request);
@@ -173,19 +170,12 @@ bool DownloadFile(const std::string& url, const std::string& savePath, std::stri
       handles.Close();
       if (++pass < kMaxRequests) continue;
       error = "Too many redirects";
-      return false;
+      return DownloadResult::Failed;
     }
     if (status != 200) {
       error = "HTTP status not OK: " + std::to_string(status);
-      return false;
+      return DownloadResult::Failed;
     }
-    FileHandle held = nullptr;
-    if (!SaveBody(handles.request, savePath, error, progress, held)) return false;
-    if (heldFile != nullptr) {
-      *heldFile = held;
-    } else if (held != nullptr) {
-      CloseSavedFile(held);
-    }
-    return true;
+    return SaveBody(handles.request, savePath, error, progress, checkedFile);
   }
 }

@@ -10,27 +10,33 @@
 
 namespace {
 
-HINTERNET Internet(HttpHandle handle) { return static_cast<HINTERNET>(handle); }
+// Every handle is an HINTERNET; the types only keep the kinds apart.
+template <typename Handle>
+HINTERNET Internet(Handle handle) {
+  return reinterpret_cast<HINTERNET>(handle);
+}
 
 }  // namespace
 
-HttpHandle HttpOpenSession() {
-  return WinHttpOpen(L"VelnorInstaller/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+HttpSession HttpOpenSession() {
+  return reinterpret_cast<HttpSession>(
+      WinHttpOpen(L"VelnorInstaller/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                  WINHTTP_NO_PROXY_BYPASS, 0));
 }
 
-void HttpSetTimeouts(HttpHandle session, int resolveMs, int connectMs, int sendMs, int receiveMs) {
+void HttpSetTimeouts(HttpSession session, int resolveMs, int connectMs, int sendMs, int receiveMs) {
   WinHttpSetTimeouts(Internet(session), resolveMs, connectMs, sendMs, receiveMs);
 }
 
-HttpHandle HttpConnect(HttpHandle session, const std::wstring& host, std::uint16_t port) {
-  return WinHttpConnect(Internet(session), host.c_str(), static_cast<INTERNET_PORT>(port), 0);
+HttpConnection HttpConnect(HttpSession session, const std::wstring& host, std::uint16_t port) {
+  return reinterpret_cast<HttpConnection>(
+      WinHttpConnect(Internet(session), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
 }
 
-HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::wstring& path) {
-  HINTERNET request = WinHttpOpenRequest(Internet(connection), L"GET", path.c_str(), nullptr,
-                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                         WINHTTP_FLAG_SECURE);
+HttpRequest HttpOpenGetRequest(HttpConnection connection, const std::wstring& path) {
+  HINTERNET request =
+      WinHttpOpenRequest(Internet(connection), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
   if (request == nullptr) return nullptr;
   // Left on, WinHTTP would follow up to ten redirects, relative ones included,
   // before the downloader saw any of them.
@@ -39,19 +45,19 @@ HttpHandle HttpOpenGetRequest(HttpHandle connection, const std::wstring& path) {
     WinHttpCloseHandle(request);
     return nullptr;
   }
-  return request;
+  return reinterpret_cast<HttpRequest>(request);
 }
 
-bool HttpSendRequest(HttpHandle request) {
+bool HttpSendRequest(HttpRequest request) {
   return WinHttpSendRequest(Internet(request), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
 }
 
-bool HttpReceiveResponse(HttpHandle request) {
+bool HttpReceiveResponse(HttpRequest request) {
   return WinHttpReceiveResponse(Internet(request), nullptr) != FALSE;
 }
 
-std::uint32_t HttpQueryStatus(HttpHandle request) {
+std::uint32_t HttpQueryStatus(HttpRequest request) {
   DWORD status = 0;
   DWORD size = sizeof(status);
   WinHttpQueryHeaders(Internet(request), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -59,7 +65,7 @@ std::uint32_t HttpQueryStatus(HttpHandle request) {
   return status;
 }
 
-bool HttpQueryLocation(HttpHandle request, std::string& location) {
+bool HttpQueryLocation(HttpRequest request, std::string& location) {
   // 2048 units: a value of up to 2047 units and its terminator; a longer one
   // makes the query fail.
   wchar_t buffer[2048] = {};
@@ -72,7 +78,7 @@ bool HttpQueryLocation(HttpHandle request, std::string& location) {
   return Utf8FromWide(buffer, location);
 }
 
-bool HttpQueryContentLength(HttpHandle request, std::uint32_t& length) {
+bool HttpQueryContentLength(HttpRequest request, std::uint32_t& length) {
   DWORD value = 0;
   DWORD size = sizeof(value);
   const BOOL found = WinHttpQueryHeaders(
@@ -82,11 +88,13 @@ bool HttpQueryContentLength(HttpHandle request, std::uint32_t& length) {
   return found != FALSE;
 }
 
-bool HttpReadData(HttpHandle request, void* buffer, std::uint32_t size, std::uint32_t& received) {
+bool HttpReadData(HttpRequest request, void* buffer, std::uint32_t size, std::uint32_t& received) {
   DWORD count = 0;
   const BOOL ok = WinHttpReadData(Internet(request), buffer, size, &count);
   received = ok ? count : 0;
   return ok != FALSE;
 }
 
-void HttpCloseHandle(HttpHandle handle) { WinHttpCloseHandle(Internet(handle)); }
+void HttpCloseHandle(HttpRequest request) { WinHttpCloseHandle(Internet(request)); }
+void HttpCloseHandle(HttpConnection connection) { WinHttpCloseHandle(Internet(connection)); }
+void HttpCloseHandle(HttpSession session) { WinHttpCloseHandle(Internet(session)); }

@@ -1,42 +1,47 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-// The save file and a digest of its bytes, as the downloader needs them from
-// the platform: save_file_win32.cpp opens files by their UTF-16 name with
-// CreateFileW and hashes with the system's SHA-256 (CryptoAPI); natively a
-// fake keeps the files in memory (download_test.cpp).
+// The save file as the downloader needs it from the platform:
+// save_file_win32.cpp works on it by its UTF-16 name with CreateFileW;
+// natively a fake keeps the files in memory (download_test.cpp).
+//
+// The installer runs elevated and saves into a folder that every program of
+// the user can write to, so the name is hostile: the file is created new,
+// never written or read through a link, and after it has been let go it is
+// only opened again, or deleted, while the name still names the same file.
 
-// An open file or a running digest, opaque to portable code; null means the
-// operation failed.
-using FileHandle = void*;
-using DigestHandle = void*;
+// An open save file, opaque to portable code; null means it could not be had.
+struct SavedFileTag;
+using SavedFile = SavedFileTag*;
 
-using Sha256 = std::array<unsigned char, 32>;
-
-// Creates `path`, or truncates it, for writing. While it is open other
-// processes may read it and nothing else: no writing, renaming or deleting.
-// Null when it cannot be created so, also when another process already holds
-// it open for writing.
-FileHandle CreateSaveFile(const std::string& path);
+// Removes `path` as a name when it exists (the file a link points to stays as
+// it is), then creates it new for writing, without following links. While it
+// is open others may read it and nothing else: no writing, renaming or
+// deleting. Null when that cannot be done.
+SavedFile CreateSaveFile(const std::string& path);
 // Writes all `size` bytes; false when they could not all be written.
-bool WriteSaveFile(FileHandle file, const void* bytes, std::uint32_t size);
-// Opens `path` again with read and delete access, sharing read only. Null
-// when it cannot be opened so (another process holds it open for writing,
-// renaming or deleting, or it is gone).
-FileHandle OpenSavedFile(const std::string& path);
+bool WriteSaveFile(SavedFile file, const void* bytes, std::uint32_t size);
+// Lets go of the write access (a program cannot be started while anyone holds
+// it open for writing) and opens the file again under its name for reading
+// only, sharing read only, without following links. False when the name no
+// longer names the file that was written, or it cannot be opened so; the
+// file then has no open handle and can only be deleted or closed.
+bool ReopenSavedFile(SavedFile file);
 // Up to `size` bytes; true with `got` 0 at the end.
-bool ReadSavedFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t& got);
-// Deletes the file through its own handle, so no other file that has come to
-// bear its name can be hit, then closes the handle.
-void DeleteSavedFile(FileHandle file);
-// Closes the handle and leaves the file.
-void CloseSavedFile(FileHandle file);
+bool ReadSavedFile(SavedFile file, void* buffer, std::uint32_t size, std::uint32_t& got);
+// Deletes the file and releases `file`: while it is open for writing through
+// that handle, else by its name, and then only when the name still names this
+// very file, so that no other file that has come to bear the name is hit.
+void DeleteSavedFile(SavedFile file);
+// Releases `file` and leaves the file where it is.
+void CloseSavedFile(SavedFile file);
 
-// SHA-256 over the bytes added in order. FinishDigest gives the digest and
-// releases the handle; false when any step failed.
-DigestHandle BeginDigest();
-bool AddToDigest(DigestHandle digest, const void* bytes, std::uint32_t size);
-bool FinishDigest(DigestHandle digest, Sha256& value);
+struct SavedFileCloser {
+  void operator()(SavedFile file) const { CloseSavedFile(file); }
+};
+// The owner of a save file that has been checked and is held open for
+// reading; the file is let go (not deleted) when the owner ends.
+using HeldFile = std::unique_ptr<SavedFileTag, SavedFileCloser>;

@@ -1,89 +1,127 @@
-#include "net/save_file.h"
-
 #include <windows.h>
-#include <wincrypt.h>
 
 #include "common/text_win32.h"
+#include "net/save_file.h"
+
+// The save file under its name, with the identity of the file that was
+// created there, so that it is only ever opened again or deleted as itself.
+struct SavedFileTag {
+  std::wstring name;
+  HANDLE handle = INVALID_HANDLE_VALUE;  // none: let go after a failed re-open
+  bool writing = true;
+  DWORD volume = 0;
+  ULARGE_INTEGER index = {};
+};
 
 namespace {
 
-HANDLE Handle(FileHandle file) { return static_cast<HANDLE>(file); }
+// Never follow a link: a reparse point is opened as itself.
+constexpr DWORD kOpenAsIs = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
 
-FileHandle OpenFile(const std::string& path, DWORD access, DWORD disposition) {
-  std::wstring name;
-  if (!WideFromUtf8(path, name)) return nullptr;
-  // Sharing read only: while we hold the file nobody else can change,
-  // rename or delete it, and a file someone holds open for writing cannot be
-  // opened at all.
-  HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+bool Identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+  return GetFileInformationByHandle(handle, &info) != FALSE;
 }
 
-struct Digest {
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
-};
+bool IsSameFile(const SavedFileTag& file, const BY_HANDLE_FILE_INFORMATION& info) {
+  return info.dwVolumeSerialNumber == file.volume && info.nFileIndexHigh == file.index.HighPart &&
+         info.nFileIndexLow == file.index.LowPart &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
 
-void Release(Digest* digest) {
-  if (digest->hash) CryptDestroyHash(digest->hash);
-  if (digest->provider) CryptReleaseContext(digest->provider, 0);
-  delete digest;
+void MarkForDeletion(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+void CloseOpenHandle(SavedFileTag& file) {
+  if (file.handle != INVALID_HANDLE_VALUE) CloseHandle(file.handle);
+  file.handle = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
 
-FileHandle CreateSaveFile(const std::string& path) {
-  // Delete access, so that a download that goes wrong removes this very file.
-  return OpenFile(path, GENERIC_WRITE | DELETE, CREATE_ALWAYS);
+SavedFile CreateSaveFile(const std::string& path) {
+  std::wstring name;
+  if (!WideFromUtf8(path, name)) return nullptr;
+  // Whatever stands under the name goes as a name only: deleting a hard link
+  // or a symbolic link leaves the file it points to as it was. A folder, or a
+  // file someone holds without sharing deletion, stays and makes the creation
+  // below fail.
+  DeleteFileW(name.c_str());
+  // Created new, so nothing planted under the name in the meantime is
+  // written through. Sharing read only: while we write, nobody else can
+  // change, rename or delete it. Delete access, so that a download that goes
+  // wrong removes this very file.
+  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                              CREATE_NEW, kOpenAsIs, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!Identify(handle, info)) {
+    MarkForDeletion(handle);
+    CloseHandle(handle);
+    return nullptr;
+  }
+  auto* file = new SavedFileTag;
+  file->name = std::move(name);
+  file->handle = handle;
+  file->volume = info.dwVolumeSerialNumber;
+  file->index.HighPart = info.nFileIndexHigh;
+  file->index.LowPart = info.nFileIndexLow;
+  return file;
 }
 
-bool WriteSaveFile(FileHandle file, const void* bytes, std::uint32_t size) {
+bool WriteSaveFile(SavedFile file, const void* bytes, std::uint32_t size) {
   DWORD written = 0;
-  return WriteFile(Handle(file), bytes, size, &written, nullptr) && written == size;
+  return WriteFile(file->handle, bytes, size, &written, nullptr) && written == size;
 }
 
-FileHandle OpenSavedFile(const std::string& path) {
-  return OpenFile(path, GENERIC_READ | DELETE, OPEN_EXISTING);
+bool ReopenSavedFile(SavedFile file) {
+  CloseOpenHandle(*file);
+  file->writing = false;
+  // Read access only, sharing read only: the started setup program may open
+  // itself for reading (an open that does not share deletion fails while any
+  // handle with delete access is open), and nobody can write, rename or
+  // delete it while we hold it.
+  HANDLE handle = CreateFileW(file->name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, kOpenAsIs, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  // Between the two opens the name could have been given to another file.
+  if (!Identify(handle, info) || !IsSameFile(*file, info)) {
+    CloseHandle(handle);
+    return false;
+  }
+  file->handle = handle;
+  return true;
 }
 
-bool ReadSavedFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t& got) {
+bool ReadSavedFile(SavedFile file, void* buffer, std::uint32_t size, std::uint32_t& got) {
   DWORD count = 0;
-  const BOOL ok = ReadFile(Handle(file), buffer, size, &count, nullptr);
+  const BOOL ok = ReadFile(file->handle, buffer, size, &count, nullptr);
   got = ok ? count : 0;
   return ok != FALSE;
 }
 
-void DeleteSavedFile(FileHandle file) {
-  FILE_DISPOSITION_INFO disposition = {};
-  disposition.DeleteFile = TRUE;
-  SetFileInformationByHandle(Handle(file), FileDispositionInfo, &disposition, sizeof disposition);
-  CloseHandle(Handle(file));
-}
-
-void CloseSavedFile(FileHandle file) { CloseHandle(Handle(file)); }
-
-DigestHandle BeginDigest() {
-  auto* digest = new Digest;
-  if (!CryptAcquireContextW(&digest->provider, nullptr, nullptr, PROV_RSA_AES,
-                            CRYPT_VERIFYCONTEXT) ||
-      !CryptCreateHash(digest->provider, CALG_SHA_256, 0, 0, &digest->hash)) {
-    Release(digest);
-    return nullptr;
+void DeleteSavedFile(SavedFile file) {
+  if (file->writing) {
+    if (file->handle != INVALID_HANDLE_VALUE) MarkForDeletion(file->handle);
+  } else {
+    // Our own read handle shares no deletion, so it goes first; the name is
+    // then opened as itself and deleted only when it is still our file.
+    CloseOpenHandle(*file);
+    HANDLE handle = CreateFileW(file->name.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, kOpenAsIs, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (handle != INVALID_HANDLE_VALUE && Identify(handle, info) && IsSameFile(*file, info))
+      MarkForDeletion(handle);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
-  return digest;
+  CloseSavedFile(file);
 }
 
-bool AddToDigest(DigestHandle handle, const void* bytes, std::uint32_t size) {
-  auto* digest = static_cast<Digest*>(handle);
-  return CryptHashData(digest->hash, static_cast<const BYTE*>(bytes), size, 0) != FALSE;
-}
-
-bool FinishDigest(DigestHandle handle, Sha256& value) {
-  auto* digest = static_cast<Digest*>(handle);
-  DWORD size = static_cast<DWORD>(value.size());
-  const bool ok = CryptGetHashParam(digest->hash, HP_HASHVAL, value.data(), &size, 0) &&
-                  size == value.size();
-  Release(digest);
-  return ok;
+void CloseSavedFile(SavedFile file) {
+  CloseOpenHandle(*file);
+  delete file;
 }

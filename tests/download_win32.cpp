@@ -1,23 +1,40 @@
 // Calls DownloadFile for each URL on its command line, saving into file<n>.bin
 // in the current folder, and prints one line per URL:
-//   "ok" or the error text, milliseconds taken, last received count, last total
+//   "ok" or the error text, milliseconds taken, last received count, last
+//   total, and for "ok" the SHA-256 of the saved file by the program's digest
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "net/digest.h"
 #include "net/download.h"
 
 int main(int argc, char** argv) {
   for (int n = 1; n < argc; ++n) {
-    std::string error;
+    std::string error, name = "file" + std::to_string(n) + ".bin";
     unsigned long long received = 0, total = 0;
     const ULONGLONG start = GetTickCount64();
-    const bool ok = DownloadFile(argv[n], "file" + std::to_string(n) + ".bin", error,
-                                 [&](std::uint64_t r, std::uint64_t t) { received = r, total = t; });
-    std::printf("%s\t%llu\t%llu\t%llu\n", ok ? "ok" : error.c_str(), GetTickCount64() - start,
+    HeldFile held;
+    const bool ok = DownloadFile(
+                        argv[n], name, error,
+                        [&](std::uint64_t r, std::uint64_t t) { received = r, total = t; },
+                        held) == DownloadResult::Checked;
+    std::printf("%s\t%llu\t%llu\t%llu\t", ok ? "ok" : error.c_str(), GetTickCount64() - start,
                 received, total);
+    held.reset();
+    std::ifstream file(name, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    Sha256 digest{};
+    RunningDigest running = BeginDigest();
+    if (ok && running && AddToDigest(running, bytes.data(), bytes.size()) &&
+        FinishDigest(running, digest)) {
+      for (unsigned char b : digest) std::printf("%02x", b);
+    }
+    std::printf("\n");
     std::fflush(stdout);
   }
   return 0;

@@ -19,5 +19,5 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   const double bytesPerSecond = std::strtod(end, &end);
   progress(received, total);
   SharedProgressState().bytesPerSecond.store(bytesPerSecond, std::memory_order_relaxed);
-  InvalidateRect(static_cast<HWND>(mainWindow), nullptr, FALSE);
+  InvalidateRect(reinterpret_cast<HWND>(mainWindow), nullptr, FALSE);
 }
