@@ -40,8 +40,9 @@ const std::wstring kKey2 =
 struct WorkerRun {
   DownloadResult download = DownloadResult::Checked;
   bool starts = true, ok = false;
-  std::vector<std::string> events;
-  std::wstring boxText;
+  SignatureCheck signature = {0, true, kSetupPublisher};
+  std::vector<std::string> events = {};
+  std::wstring boxText = L"";
 };
 WorkerRun gRun;
 
@@ -93,6 +94,10 @@ void DeleteSavedFile(SavedFile file) {
 void CloseSavedFile(SavedFile file) {
   gRun.events.push_back("let go");
   delete file;
+}
+SignatureCheck CheckSignature(SavedFile file) {
+  gRun.events.push_back(file != nullptr ? "check signature" : "check no file");
+  return gRun.signature;
 }
 void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
 bool StartProcess(const std::wstring& name, ProcessHandle&, ProcessHandle&) {
@@ -197,7 +202,8 @@ TEST(InstallWorker, SequenceAndPrompt) {
   } rows[] = {
       // clang-format off
       {"installed", kChecked, true, false,
-       {download, "hide", "start", "wait", "close handle", "close handle", "delete", "WM_CLOSE"},
+       {download, "hide", "check signature", "start", "wait", "close handle", "close handle", "delete",
+        "WM_CLOSE"},
        {"box", "let go"}, L""},
       {"download failed, OK", kFailed, false, true, {download, page, "box", support},
        {"hide", "start", "WM_CLOSE"}, kDownloadFailedMessage + tail},
@@ -207,20 +213,56 @@ TEST(InstallWorker, SequenceAndPrompt) {
        {download, "hide", "start", "let go", page, "box", "WM_CLOSE"}, {"delete", "wait"},
        kStartFailedMessage + tail},
       {"changed after the download: never started", DownloadResult::CheckFailed, true, true,
-       {download, "hide", page, "box", support, "WM_CLOSE"}, {"start", "delete", "let go"},
+       {download, "hide", page, "box", support, "WM_CLOSE"}, {"check signature", "start", "delete", "let go"},
        kStartFailedMessage + tail},
       // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     gSystem = StubSystem{10, 0, 0, {}, {}, 0};
-    gRun = WorkerRun{row.download, row.starts, row.ok, {}, L""};
+    gRun = WorkerRun{row.download, row.starts, row.ok};
     InstallWorker(nullptr, ProgressCallback());
     EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
     for (const std::string& event : row.never) EXPECT_FALSE(InOrder(gRun.events, {event})) << event;
     EXPECT_EQ(std::count(gRun.events.begin(), gRun.events.end(), "box"), row.box.empty() ? 0 : 1);
     EXPECT_EQ(gRun.boxText, row.box);
     EXPECT_TRUE(!InOrder(gRun.events, {"WM_CLOSE"}) || gRun.events.back() == "WM_CLOSE");
+  }
+}
+
+// Only a valid signature whose signer is exactly the publisher starts the held
+// program; anything else deletes it, starts nothing and is a failed start.
+TEST(InstallWorker, StartsOnlyThePublishersSignedProgram) {
+  const std::wstring publisher = kSetupPublisher;
+  ASSERT_FALSE(publisher.empty()) << "the tests are built with a publisher";
+  const long kNoSignature = 0x800B0100, kBadDigest = 0x80096010, kUntrustedRoot = 0x800B0109;
+  const struct {
+    SignatureCheck check;
+    bool started;
+  } rows[] = {
+      {{0, true, publisher}, true},
+      {{0, true, L"CN=Someone Else, O=Velnor, C=CN"}, false},
+      {{0, true, publisher + L", OU=x"}, false},
+      {{0, true, publisher.substr(0, publisher.size() - 1)}, false},
+      {{0, true, L"cn" + publisher.substr(2)}, false},
+      {{0, false, L""}, false},  // no signer in the provider's data
+      {{0, false, publisher}, false},
+      {{static_cast<std::int32_t>(kNoSignature), false, L""}, false},
+      {{static_cast<std::int32_t>(kBadDigest), true, publisher}, false},
+      {{static_cast<std::int32_t>(kUntrustedRoot), true, publisher}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << &row - rows);
+    gSystem = StubSystem{10, 0, 0, {}, {}, 0};
+    gRun = WorkerRun{DownloadResult::Checked, true, false, row.check};
+    InstallWorker(nullptr, ProgressCallback());
+    const std::vector<std::string> started = {"hide", "check signature", "start", "wait", "delete"};
+    const std::vector<std::string> refused = {"hide", "check signature", "delete", "box",
+                                              "WM_CLOSE"};
+    EXPECT_TRUE(InOrder(gRun.events, row.started ? started : refused))
+        << testing::PrintToString(gRun.events);
+    EXPECT_EQ(InOrder(gRun.events, {"start"}), row.started);
+    EXPECT_EQ(gRun.boxText.rfind(kStartFailedMessage, 0) == 0, !row.started);
   }
 }
 

@@ -2,16 +2,22 @@
 
 #include <string>
 
+#include "build_config.h"
 #include "common/text.h"
 #include "install/download_channel.h"
 #include "install/failure_prompt.h"
 #include "install/install_platform.h"
+#include "net/signature.h"
 
 namespace {
 
 const char kSaveName[] = "velnor-setup.exe";
 
 }  // namespace
+
+bool IsSignedByPublisher(const SignatureCheck& check, const std::wstring& publisher) {
+  return check.status == 0 && check.signerFound && check.signer == publisher;
+}
 
 void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   const std::string downloadUrl = DownloadChannelUrl(ChooseDownloadChannel());
@@ -32,10 +38,16 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   // check is already gone), and it stays held, readable but not writable,
   // renamable or deletable by others, until it has been deleted.
   HideWindow(mainWindow);
+  // TLS does not prove the program is the publisher's (a mis-issued
+  // certificate, an intercepting proxy, a compromised mirror): the held file
+  // must carry the publisher's own valid signature. Anything else is deleted,
+  // never started and never left behind for the user to start by hand.
+  const std::wstring publisher = kSetupPublisher;
+  if (setup && !publisher.empty() && !IsSignedByPublisher(CheckSignature(setup.get()), publisher))
+    DeleteSavedFile(setup.release());
   ProcessHandle process = nullptr;
   ProcessHandle thread = nullptr;
-  if (download == DownloadResult::Checked &&
-      StartProcess(WideFromAscii(kSaveName), process, thread)) {
+  if (setup && StartProcess(WideFromAscii(kSaveName), process, thread)) {
     WaitForProcess(process);
     CloseProcessHandle(process);
     CloseProcessHandle(thread);

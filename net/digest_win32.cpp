@@ -1,7 +1,8 @@
-#include <wincrypt.h>
-#include <windows.h>
-
 #include "net/digest.h"
+
+#include <windows.h>
+// wincrypt.h needs the types of windows.h.
+#include <wincrypt.h>
 
 struct RunningDigestTag {
   HCRYPTPROV provider = 0;
