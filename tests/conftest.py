@@ -28,3 +28,9 @@ def prefix(request, display):
     request.addfinalizer(prefix.kill)
     prefix.prepare(CA.cert_pem.bytes(), harness.WIN10_WITH_WEBVIEW2)
     return prefix
+
+
+@pytest.fixture(scope="session")
+def publisher():
+    """A code-signing certificate for the publisher the windows preset expects."""
+    return harness.code_signer(harness.built("tests", "signers", "publisher"), *harness.PUBLISHER)

@@ -2,6 +2,7 @@
 # demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
 # the build folder, an HTTPS server on 127.0.0.1, the installer run from a
 # folder of its own. Every wait is bounded.
+import datetime
 import hashlib
 import http.server
 import os
@@ -17,6 +18,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VELNOR_BUILD") or os.path.join(ROOT, "build", "windows")
 PORT, RELEASE_URL = 8443, "https://localhost:8443/velnor-video/release"  # the windows preset's
 SAVE_NAME = "velnor-setup.exe"
+PUBLISHER = ("Velnor 测试发行者", "Velnor")  # CN and O of the windows preset's publisher
 WIN10_WITH_WEBVIEW2 = {r"HKCU\Software\Wine": {"Version": "win10"}, r"HKLM\SOFTWARE\WOW6432Node"
                        r"\Microsoft\EdgeUpdate\Clients\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}": {"pv": "1.2.3.4"}}
 ORIGIN = ((1920 - 560) // 2, (1080 - 310) // 2)  # the window, centred on the screen
@@ -177,6 +179,53 @@ def installer_routes(payload, status=200, rate=0):
 def padded_payload(program, size):
     """The program followed by zeros up to size bytes, which the loader ignores."""
     return open(program, "rb").read().ljust(size, b"\0")
+
+
+def code_signer(folder, common_name, organization):
+    """A throwaway CA and an RSA code-signing certificate it issued for C=CN, O, CN
+    (encoded in that order, which the system shows as "CN=..., O=..., C=CN"):
+    the paths of (certificate then CA, key), in PEM."""
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+
+    now = datetime.datetime.now(datetime.timezone.utc)
+
+    def certificate(subject, issuer, key, signing_key, *extensions):
+        builder = x509.CertificateBuilder().subject_name(subject).issuer_name(issuer).public_key(
+            key.public_key()).serial_number(x509.random_serial_number()).not_valid_before(
+            now - datetime.timedelta(days=1)).not_valid_after(now + datetime.timedelta(days=30))
+        for extension, critical in extensions:
+            builder = builder.add_extension(extension, critical)
+        return builder.sign(signing_key, hashes.SHA256())
+
+    ca_key, key = (rsa.generate_private_key(public_exponent=65537, key_size=2048) for _ in "ab")
+    ca_name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "Velnor test code-signing CA")])
+    ca = certificate(ca_name, ca_name, ca_key, ca_key, (x509.BasicConstraints(True, None), True))
+    leaf = certificate(x509.Name([x509.NameAttribute(NameOID.COUNTRY_NAME, "CN"),
+                                  x509.NameAttribute(NameOID.ORGANIZATION_NAME, organization),
+                                  x509.NameAttribute(NameOID.COMMON_NAME, common_name)]),
+                       ca_name, key, ca_key, (x509.BasicConstraints(False, None), True),
+                       (x509.KeyUsage(True, *[False] * 8), True),
+                       (x509.ExtendedKeyUsage([ExtendedKeyUsageOID.CODE_SIGNING]), False))
+    pem = lambda c: c.public_bytes(serialization.Encoding.PEM)
+    os.makedirs(folder, exist_ok=True)
+    paths = os.path.join(folder, "certificates.pem"), os.path.join(folder, "key.pem")
+    open(paths[0], "wb").write(pem(leaf) + pem(ca))
+    open(paths[1], "wb").write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                                 serialization.NoEncryption()))
+    return paths
+
+
+def signed(program, signer):
+    """program (bytes) signed (Authenticode, SHA-256) by signer, a code_signer()."""
+    with tempfile.TemporaryDirectory() as folder:
+        unsigned, out = os.path.join(folder, "unsigned.exe"), os.path.join(folder, "signed.exe")
+        open(unsigned, "wb").write(program)
+        subprocess.run(["osslsigncode", "sign", "-certs", signer[0], "-key", signer[1], "-h", "sha256",
+                        "-in", unsigned, "-out", out], check=True, stdout=subprocess.DEVNULL, timeout=60)
+        return open(out, "rb").read()
 
 
 class Run:

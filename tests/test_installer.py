@@ -6,6 +6,8 @@ import pathlib
 import subprocess
 
 import harness
+import pefile
+import pytest
 from PIL import ImageGrab
 from harness import ORIGIN, PORT, RELEASE_URL, SAVE_NAME, built, windows_path
 
@@ -55,10 +57,10 @@ def recorded(prefix, folder):  # the list replaced, not rewritten in place; its 
     return ".velnor" in hidden.split()
 
 
-def test_success(prefix, cert):
+def test_success(prefix, cert, publisher):
     # Windows 10 with WebView2 for the machine: the release channel. A frame with the bar
     # partly filled; the setup program started hidden, then deleted; the product recorded.
-    folder, payload = software_list(prefix), harness.padded_payload(PEER, 1 << 20)
+    folder, payload = software_list(prefix), harness.signed(harness.padded_payload(PEER, 1 << 20), publisher)
     with harness.Server(cert, harness.installer_routes(payload, rate=256 << 10), port=PORT) as server:
         run = start(prefix, "success")
 
@@ -110,11 +112,11 @@ def test_close_box_during_download(prefix, cert):
     assert "body-end" not in server.events and run.browser() == [] and run.setup_log() == {}
 
 
-def test_saved_setup_program_guarded(prefix, cert):
+def test_saved_setup_program_guarded(prefix, cert, publisher):
     # Another program of the prefix keeps trying to write into, rename and delete
     # velnor-setup.exe during the download and before the start. What runs is byte
     # for byte what was served, or nothing.
-    folder, payload = software_list(prefix), harness.padded_payload(PEER, 3 << 20)
+    folder, payload = software_list(prefix), harness.signed(harness.padded_payload(PEER, 3 << 20), publisher)
     work = harness.fresh(built("installer-runs", "tamper"))
     # It writes into the zeros after the program, so what it changes still runs.
     hostile = prefix.launch([PEER, "tamper", SAVE_NAME, str(os.path.getsize(PEER))], work + ".peer", cwd=work)
@@ -131,3 +133,22 @@ def test_saved_setup_program_guarded(prefix, cert):
         assert open(run.path("setup.bin"), "rb").read() == payload and recorded(prefix, folder)
     else:  # a change caught before the start
         assert prompt == START_FAILED + TAIL
+
+
+@pytest.mark.parametrize("case", ["unsigned", "another signer", "changed after signing"])
+def test_only_the_publishers_program_starts(prefix, cert, publisher, case):
+    # Delivered whole over trusted TLS, yet not the publisher's: the start-failed box,
+    # nothing started, the file gone.
+    program = open(PEER, "rb").read()
+    if case == "another signer":
+        program = harness.signed(program, harness.code_signer(built("tests", "signers", "other"), "Someone", "Else"))
+    elif case != "unsigned":
+        program = bytearray(harness.signed(program, publisher))
+        code = pefile.PE(data=bytes(program)).sections[0].PointerToRawData + 64
+        program[code] ^= 0xFF
+    with harness.Server(cert, harness.installer_routes(bytes(program)), port=PORT):
+        run = start(prefix, "unsigned-" + case.replace(" ", "-"))
+        box = prefix.wine(PEER, "box", "cancel", cwd=run.workdir)[1].replace("\r\n", "\n")
+        assert run.wait(30) == 0
+    assert box == START_FAILED + TAIL and run.setup_log() == {}
+    assert not os.path.exists(run.path(SAVE_NAME))
