@@ -32,7 +32,9 @@ def main():
     xvfb, display = harness.start_display()
     ca = trustme.CA()
     prefix = harness.Prefix(os.path.abspath(args.prefix), display)
-    payload = harness.padded_payload(args.setup, args.size)
+    # Signed for the publisher the windows preset's installer expects.
+    signer = harness.code_signer(os.path.abspath(args.prefix) + "-signer", *harness.PUBLISHER)
+    payload = harness.signed(harness.padded_payload(args.setup, args.size), signer)
     speeds = {"installer": [], "bare": []}
     frames = []
     try:

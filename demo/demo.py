@@ -2,13 +2,15 @@
 """The demonstration run behind scripts/run.sh.
 
 Serves the demonstration setup program (velnor-demo-setup.exe, padded so the
-download lasts a while) from the loopback download server on 127.0.0.1:8443
+download lasts a while, and signed by a throwaway code-signing certificate
+made now for C=CN, O=Velnor, CN=<--publisher>, the publisher the installer
+was built to expect) from the loopback download server on 127.0.0.1:8443
 at a throttled rate, runs velnor-installer.exe under Wine in a throwaway
 prefix (a test CA trusted there only, a stand-in browser that only logs), on
 $DISPLAY when set or else on a private Xvfb, saves frames of the window and
 an animated GIF of the progress under --out, and prints what happened.
 
-  demo.py --demo-setup EXE --prefix DIR --out DIR [--seconds S] [--size BYTES]
+  demo.py --demo-setup EXE --publisher CN --prefix DIR --out DIR [--seconds S] [--size BYTES]
 """
 
 import argparse
@@ -34,7 +36,7 @@ def shown(env, name):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    for name in ("demo-setup", "prefix", "out"):
+    for name in ("demo-setup", "publisher", "prefix", "out"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--seconds", type=float, default=12, help="how long the download should take")
     parser.add_argument("--size", type=int, default=4 << 20, help="bytes served")
@@ -52,7 +54,11 @@ def main():
         rate = max(1024, int(args.size / args.seconds))
         print("demo: serving %d bytes at %d KB/s on https://localhost:%d" % (
             args.size, rate // 1024, harness.PORT))
-        routes = harness.installer_routes(harness.padded_payload(args.demo_setup, args.size), rate=rate)
+        signer = harness.code_signer(os.path.join(os.path.abspath(args.prefix) + "-signer"), args.publisher,
+                                     "Velnor")
+        print("demo: setup program signed by CN=%s, O=Velnor, C=CN" % args.publisher)
+        routes = harness.installer_routes(harness.signed(harness.padded_payload(args.demo_setup, args.size),
+                                                         signer), rate=rate)
         with harness.Server(ca.issue_cert("localhost"), routes, port=harness.PORT) as server:
             run = harness.Run(prefix, harness.built("velnor-installer.exe"),
                               harness.fresh(harness.built("demo-run")))
@@ -65,7 +71,8 @@ def main():
                 frames.append(os.path.join(args.out, "frame-%03d.png" % len(frames)))
                 ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).crop(WINDOW).save(frames[-1])
                 time.sleep(0.5)
-            if harness.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20):
+            setup_shown = harness.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20)
+            if setup_shown:
                 ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).save(os.path.join(args.out, "setup-running.png"))
             code = run.wait(240)
     except RuntimeError as error:
@@ -83,6 +90,8 @@ def main():
     print("requests the download server saw:")
     for line, agent in server.requests or [("(none)", "")]:
         print("  %s  [User-Agent: %s]" % (line, agent))
+    print("publisher checked: CN=%s, O=Velnor, C=CN; the setup program was %sstarted" % (
+        args.publisher, "" if setup_shown else "not "))
     left = os.path.exists(run.path(harness.SAVE_NAME))
     print("velnor-setup.exe: %s" % ("still in " + run.workdir if left else "not left behind"))
     print("URLs handed to the browser: %s" % (", ".join(run.browser()) or "none"))

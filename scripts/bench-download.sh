@@ -4,5 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j2 --target download-bench >/dev/null
+cmake --build --preset windows -j2 --target download-bench peer >/dev/null
 exec /usr/bin/python3 bench/download_bench.py --build build/windows "$@"
