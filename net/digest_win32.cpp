@@ -1,5 +1,6 @@
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs the types of windows.h.
+#include <wincrypt.h>
 
 #include "net/digest.h"
 
