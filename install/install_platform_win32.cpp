@@ -141,8 +141,8 @@ void PostCloseMessage(WindowHandle window) {
 }
 
 bool OpenThroughDesktopShell(const std::wstring& url) {
-  // The caller's thread may have no COM yet (the worker has none); without it
-  // the first call fails and the caller falls back.
+  // The worker thread has no COM of its own. A thread already in another
+  // apartment stays in it (the init fails, and there is nothing to undo).
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const bool opened = ShellExecuteInDesktopShell(url);
   if (SUCCEEDED(init)) CoUninitialize();
