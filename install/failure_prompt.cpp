@@ -13,6 +13,12 @@ std::wstring ComposeFailurePromptText(const std::wstring& message) {
          L"点击\"确定\"联系客服\n点击\"取消\"稍后处理";
 }
 
+// We run elevated, and a browser started by our own ShellExecute would be too;
+// the desktop shell starts it as the user. Without a shell, ours is all there is.
+void OpenInBrowser(const std::wstring& url) {
+  if (!OpenThroughDesktopShell(url)) ShellOpen(url);
+}
+
 }  // namespace
 
 void ShowFailurePrompt(WindowHandle owner, const std::wstring& message,

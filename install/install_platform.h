@@ -46,8 +46,12 @@ void CloseProcessHandle(ProcessHandle handle);
 // PostMessageW(window, WM_CLOSE, 0, 0); the result is not examined.
 void PostCloseMessage(WindowHandle window);
 
+// Has the desktop shell open `url` with its own ShellExecute (IShellWindows'
+// desktop view, IShellDispatch2::ShellExecute), so that what it starts runs
+// with the shell's rights, not ours. True when the shell reports it opened.
+bool OpenThroughDesktopShell(const std::wstring& url);
 // ShellExecuteW(null, "open", url, null, null, SW_SHOWNORMAL); not examined.
-void OpenInBrowser(const std::wstring& url);
+void ShellOpen(const std::wstring& url);
 // MessageBoxW(owner, text, caption, MB_OKCANCEL | MB_ICONERROR). True when
 // the answer is IDOK.
 bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption);

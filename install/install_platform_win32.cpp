@@ -2,13 +2,80 @@
 #include <windows.h>
 
 #include "install/install_platform.h"
-// shellapi.h needs the types of windows.h.
+// These need the types of windows.h; shellapi.h comes before shldisp.h, so that
+// both name IShellDispatch2's ShellExecute alike (ShellExecuteW).
+#include <exdisp.h>
+#include <ole2.h>
+#include <servprov.h>
 #include <shellapi.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
 
 namespace {
 
 HKEY RootKey(RegistryRoot root) {
   return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+// One COM reference, released when the holder ends: holders declared in the
+// order of the calls release in reverse.
+template <typename T>
+struct ComRef {
+  T* p = nullptr;
+  ComRef() = default;
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+  ~ComRef() {
+    if (p != nullptr) p->Release();
+  }
+  void** out() { return reinterpret_cast<void**>(&p); }
+};
+
+// The shell windows' desktop view, its browser, its active view, the view's
+// automation object and its application: the shell's own ShellExecute.
+bool ShellExecuteInDesktopShell(const std::wstring& url) {
+  ComRef<IShellWindows> windows;
+  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                              windows.out())))
+    return false;
+  VARIANT desktop = {}, noRoot = {};
+  V_VT(&desktop) = VT_I4;
+  V_I4(&desktop) = CSIDL_DESKTOP;
+  LONG desktopWindow = 0;
+  ComRef<IDispatch> found;
+  // S_FALSE: there is no desktop window.
+  if (windows.p->FindWindowSW(&desktop, &noRoot, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH,
+                              &found.p) != S_OK ||
+      found.p == nullptr)
+    return false;
+  ComRef<IServiceProvider> services;
+  if (FAILED(found.p->QueryInterface(IID_IServiceProvider, services.out()))) return false;
+  ComRef<IShellBrowser> browser;
+  if (FAILED(services.p->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.out())))
+    return false;
+  ComRef<IShellView> view;
+  if (FAILED(browser.p->QueryActiveShellView(&view.p)) || view.p == nullptr) return false;
+  ComRef<IDispatch> background;
+  if (FAILED(view.p->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.out())))
+    return false;
+  ComRef<IShellFolderViewDual> folderView;
+  if (FAILED(background.p->QueryInterface(IID_IShellFolderViewDual, folderView.out())))
+    return false;
+  ComRef<IDispatch> application;
+  if (FAILED(folderView.p->get_Application(&application.p)) || application.p == nullptr)
+    return false;
+  ComRef<IShellDispatch2> shell;
+  if (FAILED(application.p->QueryInterface(IID_IShellDispatch2, shell.out()))) return false;
+  BSTR file = SysAllocString(url.c_str());
+  if (file == nullptr) return false;
+  VARIANT none = {}, show = {};
+  V_VT(&show) = VT_I4;
+  V_I4(&show) = SW_SHOWNORMAL;
+  // S_FALSE: the shell could not open it.
+  const HRESULT result = shell.p->ShellExecute(file, none, none, none, show);
+  SysFreeString(file);
+  return result == S_OK;
 }
 
 }  // namespace
@@ -73,7 +140,16 @@ void PostCloseMessage(WindowHandle window) {
   PostMessageW(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
 }
 
-void OpenInBrowser(const std::wstring& url) {
+bool OpenThroughDesktopShell(const std::wstring& url) {
+  // The worker thread has no COM of its own. A thread already in another
+  // apartment stays in it (the init fails, and there is nothing to undo).
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const bool opened = ShellExecuteInDesktopShell(url);
+  if (SUCCEEDED(init)) CoUninitialize();
+  return opened;
+}
+
+void ShellOpen(const std::wstring& url) {
   ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

@@ -39,7 +39,7 @@ const std::wstring kKey2 =
 // event, and the answers come from the row.
 struct WorkerRun {
   DownloadResult download = DownloadResult::Checked;
-  bool starts = true, ok = false;
+  bool starts = true, ok = false, desktopShell = true;
   SignatureCheck signature = {0, true, kSetupPublisher};
   std::vector<std::string> events = {};
   std::wstring boxText = L"";
@@ -107,8 +107,13 @@ bool StartProcess(const std::wstring& name, ProcessHandle&, ProcessHandle&) {
 void WaitForProcess(ProcessHandle) { gRun.events.push_back("wait"); }
 void CloseProcessHandle(ProcessHandle) { gRun.events.push_back("close handle"); }
 void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
-void OpenInBrowser(const std::wstring& url) {
-  gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
+// "browser": opened by the desktop shell, as the user; "ShellExecute": by us.
+bool OpenThroughDesktopShell(const std::wstring& url) {
+  if (gRun.desktopShell) gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
+  return gRun.desktopShell;
+}
+void ShellOpen(const std::wstring& url) {
+  gRun.events.push_back("ShellExecute " + std::string(url.begin(), url.end()));
 }
 bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& caption) {
   gRun.events.push_back(caption == L"系统提示" ? "box" : "other box");
@@ -189,6 +194,8 @@ TEST(InstallWorker, SequenceAndPrompt) {
   const std::string download = "download " + win7 + " velnor-setup.exe";
   const std::string page = "browser " + win7;
   const std::string support = "browser " + std::string(kSupportOrigin);
+  const std::string ownPage = "ShellExecute " + win7,
+                    ownSupport = "ShellExecute " + std::string(kSupportOrigin);
   const auto kChecked = DownloadResult::Checked, kFailed = DownloadResult::Failed;
   const std::wstring tail =
       L"\n\n已为您打开下载页面，请手动安装。\n\n点击\"确定\"联系客服\n点击\"取消\"稍后处理";
@@ -199,6 +206,7 @@ TEST(InstallWorker, SequenceAndPrompt) {
     std::vector<std::string> order;  // must happen in this order
     std::vector<std::string> never;
     std::wstring box;
+    bool desktopShell = true;
   } rows[] = {
       // clang-format off
       {"installed", kChecked, true, false,
@@ -206,7 +214,9 @@ TEST(InstallWorker, SequenceAndPrompt) {
         "WM_CLOSE"},
        {"box", "let go"}, L""},
       {"download failed, OK", kFailed, false, true, {download, page, "box", support},
-       {"hide", "start", "WM_CLOSE"}, kDownloadFailedMessage + tail},
+       {"hide", "start", "WM_CLOSE", ownPage, ownSupport}, kDownloadFailedMessage + tail},
+      {"no desktop shell: our own ShellExecute", kFailed, false, true,
+       {download, ownPage, "box", ownSupport}, {page, support}, kDownloadFailedMessage + tail, false},
       {"download failed, Cancel or closed", kFailed, false, false, {download, page, "box"},
        {"hide", "start", support, "WM_CLOSE"}, kDownloadFailedMessage + tail},
       {"start failed", kChecked, false, false,
@@ -220,7 +230,7 @@ TEST(InstallWorker, SequenceAndPrompt) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     gSystem = StubSystem{10, 0, 0, {}, {}, 0};
-    gRun = WorkerRun{row.download, row.starts, row.ok};
+    gRun = WorkerRun{row.download, row.starts, row.ok, row.desktopShell};
     InstallWorker(nullptr, ProgressCallback());
     EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
     for (const std::string& event : row.never) EXPECT_FALSE(InOrder(gRun.events, {event})) << event;
@@ -254,7 +264,7 @@ TEST(InstallWorker, StartsOnlyThePublishersSignedProgram) {
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << &row - rows);
     gSystem = StubSystem{10, 0, 0, {}, {}, 0};
-    gRun = WorkerRun{DownloadResult::Checked, true, false, row.check};
+    gRun = WorkerRun{DownloadResult::Checked, true, false, true, row.check};
     InstallWorker(nullptr, ProgressCallback());
     const std::vector<std::string> started = {"hide", "check signature", "start", "wait", "delete"};
     const std::vector<std::string> refused = {"hide", "check signature", "delete", "box",

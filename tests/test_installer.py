@@ -87,9 +87,12 @@ def test_success(prefix, cert, publisher):
 
 def test_download_failure(prefix, cert):
     # A 404: the download page opened while the box is up, the support page after OK,
-    # the window kept until its close box is clicked.
+    # the window kept until its close box is clicked. Both opened by the desktop shell,
+    # not by the installer's own ShellExecute (Wine's exec trace, lines by process id).
+    traced = dict(NATIVE_FIRST, WINEDEBUG="+pid,+loaddll,trace+exec")
     with harness.Server(cert, harness.installer_routes(b"", status=404), port=PORT):
-        run = start(prefix, "download-failure")
+        run = harness.Run(prefix, built("velnor-installer.exe"), harness.fresh(
+            built("installer-runs", "download-failure")), traced, PLANTED)
         box = prefix.wine(PEER, "box", "none", cwd=run.workdir)[1].replace("\r\n", "\n")
         assert box == DOWNLOAD_FAILED + TAIL
         assert harness.wait_until(run.browser, 10) == [RELEASE_URL]
@@ -100,6 +103,10 @@ def test_download_failure(prefix, cert):
         click_close_box(prefix)
         assert run.wait(20) == 0
     assert planted_loads(run, "velnor-installer") == []
+    # The shell's own trace is here too when this run started the prefix's session.
+    trace = open(run.path("out"), encoding="utf-8", errors="replace").read().splitlines()
+    own = next(l.split(":")[0] for l in trace if ":loaddll:" in l and "velnor-installer.exe" in l)
+    assert [l for l in trace if l.startswith(own + ":") and ":exec:" in l and "https://localhost:844" in l] == []
 
 
 def test_close_box_during_download(prefix, cert):
