@@ -121,10 +121,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.server.routes.get(self.path, lambda handler: reply(handler, 404))(self)
 
 
-def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0):
+def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
     # status and body: with or without Content-Length (then the connection ends
     # it), at rate bytes per second, or half the body then stall seconds of
-    # silence; the server's events get the times of "body-start" and "body-end".
+    # silence, or with a pause after half the body until hold() is true (60 s at
+    # most); the server's events get the times of "body-start" and "body-end".
     handler.send_response(status)
     for header in [*headers, *[("Content-Length", str(len(body)))] * length]:
         handler.send_header(*header)
@@ -133,6 +134,8 @@ def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0):
     start = events["body-start"] = time.time()
     step, view = max(1, rate // 20) if rate else 1 << 16, memoryview(body)
     for at in range(0, len(body) // 2 if stall else len(body), step):
+        if hold and at >= len(body) // 2 > at - step:
+            wait_until(hold, 60)
         handler.wfile.write(view[at:at + step])
         # Paced by the clock, so that the time spent writing counts too.
         time.sleep(max(0, start + (at + step) / rate - time.time()) if rate else 0)
@@ -171,8 +174,8 @@ class Server(http.server.ThreadingHTTPServer):
         self.server_close()
 
 
-def installer_routes(payload, status=200, rate=0):
-    serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate)
+def installer_routes(payload, status=200, rate=0, hold=None):
+    serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate, hold=hold)
     return {"/velnor-video/win7": serve, "/velnor-video/release": serve}
 
 

@@ -1,11 +1,11 @@
 // The stand-in setup program that the installer downloads and starts, and a
-// second program of its Wine prefix. It stops, at the latest, when a file
-// named "stop" appears in its current folder, or after 90 s.
-//   peer                         as the setup program: writes setup.log and a copy of its own
-//                                file (setup.bin) there, and loads the DLLs there unprotected
-//   peer box <ok|cancel|none>    prints the text of the box "系统提示" and answers it
-//   peer tamper <file> <offset>  keeps trying to write 8 bytes into <file> at <offset>,
-//                                or else to rename or delete it
+// second program of its Wine prefix. It waits 90 s at most.
+//   peer                       as the setup program: tries to rename its own file, writes
+//                              setup.log and a copy of that file (setup.bin) there, and loads
+//                              the DLLs there unprotected
+//   peer box <ok|cancel|none>  prints the text of the box "系统提示" and answers it
+//   peer try <file>            once <file> exists, tries once each to open it for writing,
+//                              rename it and delete it; prints each try's error code (0: done)
 #include <windows.h>
 
 #include <fcntl.h>
@@ -19,20 +19,35 @@ namespace {
 const ULONGLONG kDeadline = GetTickCount64() + 90000;
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-bool Stopped() {
-  return GetFileAttributesW(L"stop") != INVALID_FILE_ATTRIBUTES || GetTickCount64() > kDeadline;
-}
+bool Stopped() { return GetTickCount64() > kDeadline; }
+
+DWORD Outcome(BOOL done) { return done ? 0 : GetLastError(); }
 
 int Setup(int argc) {
   wchar_t cwd[MAX_PATH] = {}, module[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, cwd);
   GetModuleFileNameW(nullptr, module, MAX_PATH);
   HWND window = FindWindowW(L"VelnorInstaller", L"Velnor Installer");
+  // Renaming its own file, which the installer holds while it runs, must fail.
+  const std::wstring moved = std::wstring(module) + L".moved";
+  const DWORD rename = Outcome(MoveFileExW(module, moved.c_str(), 0));
   FILE* log = _wfopen(L"setup.log", L"w, ccs=UTF-8");
-  std::fwprintf(log, L"argc\t%d\ncwd\t%ls\nmodule\t%ls\nwindow\t%ls\n", argc, cwd, module,
-                !window ? L"none" : IsWindowVisible(window) ? L"visible" : L"hidden");
+  std::fwprintf(log, L"argc\t%d\ncwd\t%ls\nmodule\t%ls\nwindow\t%ls\nrename\t%lu\n", argc, cwd,
+                module, !window ? L"none" : IsWindowVisible(window) ? L"visible" : L"hidden",
+                rename);
   std::fclose(log);
-  CopyFileW(module, L"setup.bin", FALSE);
+  // As self-extracting setup programs read themselves: sharing read access only.
+  HANDLE self =
+      CreateFileW(module, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (self != INVALID_HANDLE_VALUE) {
+    FILE* copy = _wfopen(L"setup.bin", L"wb");
+    char buffer[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(self, buffer, sizeof buffer, &got, nullptr) && got)
+      std::fwrite(buffer, 1, got, copy);
+    std::fclose(copy);
+    CloseHandle(self);
+  }
   WIN32_FIND_DATAW dll = {};
   HANDLE search = FindFirstFileW(L"*.dll", &dll);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &dll))
@@ -55,18 +70,17 @@ int Box(const std::wstring& answer) {
   return 0;
 }
 
-int Tamper(const std::wstring& file, LONGLONG at) {
-  // Seldom enough that the installer's own opening of the file rarely meets ours.
-  for (; !Stopped(); Sleep(50)) {
-    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD written = 0;
-    if (handle != INVALID_HANDLE_VALUE && SetFilePointerEx(handle, LARGE_INTEGER{{DWORD(at), LONG(at >> 32)}},
-                                                           nullptr, FILE_BEGIN))
-      WriteFile(handle, "tampered", 8, &written, nullptr);
-    else if (!MoveFileExW(file.c_str(), (file + L".moved").c_str(), 0))
-      DeleteFileW(file.c_str());
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+int Try(const std::wstring& file) {
+  while (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (Stopped()) return 1;
+    Sleep(10);
   }
+  HANDLE handle =
+      CreateFileW(file.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  const DWORD write = Outcome(handle != INVALID_HANDLE_VALUE);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  const DWORD rename = Outcome(MoveFileExW(file.c_str(), (file + L".moved").c_str(), 0));
+  std::printf("%lu %lu %lu\n", write, rename, Outcome(DeleteFileW(file.c_str())));
   return 0;
 }
 
@@ -76,6 +90,6 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 1) return Setup(argc);
   const std::wstring mode = argv[1];
   if (mode == L"box" && argc == 3) return Box(argv[2]);
-  if (mode == L"tamper" && argc == 4) return Tamper(argv[2], _wtoi64(argv[3]));
+  if (mode == L"try" && argc == 3) return Try(argv[2]);
   return 2;
 }
