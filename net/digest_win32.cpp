@@ -1,5 +1,7 @@
-#include <wincrypt.h>
+// wincrypt.h needs the types of windows.h first.
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include "net/digest.h"
 
