@@ -45,6 +45,7 @@ def build(folder, env):
 def test_release_build():
     keys = harness.fresh(harness.built("release-check", "key"))
     code_signing_key(keys)
+    # Whoever runs the tests may have a key of their own set.
     unsigned_env = {k: v for k, v in os.environ.items() if not k.startswith("VELNOR_SIGN_")}
     signed_env = dict(unsigned_env, VELNOR_SIGN_PKCS12=keys + "/sign.p12", VELNOR_SIGN_PASSWORD=PASSWORD)
     first, second = (harness.fresh(harness.built("release-check", n)) for n in "12")
@@ -53,7 +54,6 @@ def test_release_build():
     assert PASSWORD not in log
 
     program = open(first + "/dist/velnor-installer.exe", "rb").read()
-    assert open(second + "/velnor-installer.exe", "rb").read() == program
     signed = second + "/dist/velnor-installer.exe"
     check = subprocess.run(["osslsigncode", "verify", "-in", signed, "-CAfile", keys + "/ca.pem"],
                            capture_output=True, text=True, timeout=60)
@@ -65,6 +65,7 @@ def test_release_build():
     # the file on its 512-byte alignment, so that signing pads nothing.
     subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", second + "/stripped.exe"],
                    check=True, stdout=subprocess.DEVNULL, timeout=60)
+    # Reproducible, and the signature undone without a trace.
     assert open(second + "/stripped.exe", "rb").read() == program
     assert os.path.getsize(signed) < 1572864
 
