@@ -17,7 +17,7 @@ PASSWORD = "it's $HOME; \"quoted\" `x`"
 
 
 def code_signing_key(folder):
-    """A CA in ca.pem and, in sign.p12 under PASSWORD, a code-signing leaf it issued."""
+    """A CA in ca.pem and, in sign.p12 under PASSWORD, a code-signing certificate the CA signed."""
     def openssl(*args):
         subprocess.run(["openssl", *args], cwd=folder, env=dict(os.environ, PASSWORD=PASSWORD), check=True,
                        capture_output=True, timeout=60)
