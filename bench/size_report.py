@@ -31,6 +31,14 @@ def read_sections(data):
     return sections, headers
 
 
+def signature_size(data):
+    """The size of the certificate table (the Authenticode signature) after the image; 0 unsigned."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    pe32_plus = struct.unpack_from("<H", data, pe + 24)[0] == 0x20B
+    security_entry = pe + 24 + (112 if pe32_plus else 96) + 8 * 4
+    return struct.unpack_from("<I", data, security_entry + 4)[0]
+
+
 def read_resources(data, rsrc):
     """Yields (type, id, size) for every resource in the .rsrc section."""
     _, base_rva, _, base_ptr, _ = rsrc
@@ -111,6 +119,8 @@ def main():
     print(f"  {'headers':<12}{headers:>10,}")
     for name, _, vsize, _, raw_size in sections:
         print(f"  {name:<12}{raw_size:>10,}   ({vsize:,} in memory)")
+    if signature_size(data):
+        print(f"  {'signature':<12}{signature_size(data):>10,}")
 
     rsrc = next((s for s in sections if s[0] == ".rsrc"), None)
     if rsrc:
