@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The file operations the software list needs from the platform. Paths are
@@ -8,12 +9,15 @@
 
 enum class FileReadResult { Read, Missing, Failed };
 
-// Reads the whole file into `bytes`, opened without denying others read or
-// write access. `Missing` when there is no such file, `Failed` on any other
-// open or read error (then `bytes` holds what was read before it).
-FileReadResult ReadWholeFile(const std::string& path, std::string& bytes);
+// Reads the file into `bytes`, at most `limit` + 1 bytes of it, so a longer
+// file shows as `bytes.size() > limit` without more being held. Opened
+// without denying others read or write access. `Missing` when there is no such
+// file, `Failed` on any other open or read error and for a file that is not the
+// list's own (on Windows: a link, or a file with another name), with `bytes`
+// holding what was read before.
+FileReadResult ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes);
 
-// Writes `bytes` to a temporary file in the directory of `path`, flushes it to
-// disk and moves it over `path` in one step. On any failure the temporary file
-// is removed, `path` is left as it was, and the result is false.
+// Writes `bytes` to a new temporary file in the directory of `path`, flushes it
+// to disk and moves it over `path` in one step. On any failure the temporary
+// file is removed, `path` is left as it was, and the result is false.
 bool ReplaceFileContents(const std::string& path, const std::string& bytes);

@@ -1,21 +1,20 @@
 #include "softwarelist/file_platform.h"
 
 #include <windows.h>
+// CoCreateGuid, which WIN32_LEAN_AND_MEAN leaves out of windows.h.
+#include <objbase.h>
 
 #include <algorithm>
+#include <cstring>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "common/handles_win32.h"
 #include "common/text_win32.h"
+#include "softwarelist/file_platform_win32.h"
 
 namespace {
-
-UniqueHandle OpenFile(const std::wstring& path, DWORD access, DWORD disposition) {
-  // Other processes may go on reading and writing the list while we hold it.
-  HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
 
 bool WriteAll(HANDLE file, const std::string& bytes) {
   std::size_t done = 0;
@@ -28,43 +27,94 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
   return true;
 }
 
+// `path` with a random part no other program can foresee, so nothing can be
+// made ready under that name before we create it.
+bool TemporaryName(const std::wstring& path, std::wstring& name) {
+  GUID guid = {};
+  wchar_t text[40] = {};
+  if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 40) == 0) return false;
+  name = path + L"." + text + L".tmp";
+  return true;
+}
+
+// The record that renames a file over `target`, replacing what is there.
+std::vector<char> RenameRecord(const std::wstring& target) {
+  const DWORD nameBytes = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::vector<char> record(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(record.data());
+  info->ReplaceIfExists = TRUE;
+  info->FileNameLength = nameBytes;
+  std::memcpy(info->FileName, target.c_str(), nameBytes);
+  return record;
+}
+
 }  // namespace
 
-FileReadResult ReadWholeFile(const std::string& path, std::string& bytes) {
+UniqueHandle OpenWithoutFollowing(const std::wstring& path, DWORD access, DWORD share,
+                                  DWORD disposition, DWORD flags) {
+  HANDLE handle = CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                              flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
+bool IsPlainObject(HANDLE handle, const std::wstring& path, bool directory) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  // Wine shows a folder link as a reparse point only by name; the held handle
+  // keeps the name on the object opened.
+  const DWORD byName = GetFileAttributesW(path.c_str());
+  if (byName == INVALID_FILE_ATTRIBUTES) return false;
+  for (const DWORD attributes : {info.dwFileAttributes, byName}) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+    if (((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory) return false;
+  }
+  return directory || info.nNumberOfLinks == 1;
+}
+
+FileReadResult ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes) {
   bytes.clear();
   std::wstring widePath;
   if (!WideFromUtf8(path, widePath)) return FileReadResult::Failed;
-  UniqueHandle file = OpenFile(widePath, GENERIC_READ, OPEN_EXISTING);
+  // Others may go on reading and writing the list while we read it, but not
+  // rename or delete it: the name stays on the file checked.
+  UniqueHandle file =
+      OpenWithoutFollowing(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) {
     const DWORD error = GetLastError();
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     return missing ? FileReadResult::Missing : FileReadResult::Failed;
   }
+  // Security: no link, no second name: the elevated read could copy a file the user may not read.
+  if (!IsPlainObject(file.get(), widePath, false)) return FileReadResult::Failed;
   char buffer[8192];
-  for (;;) {
+  while (bytes.size() <= limit) {
+    const std::size_t room = limit - bytes.size();
+    const DWORD want = static_cast<DWORD>(room < sizeof buffer ? room + 1 : sizeof buffer);
     DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return FileReadResult::Failed;
-    if (got == 0) return FileReadResult::Read;
+    if (!ReadFile(file.get(), buffer, want, &got, nullptr)) return FileReadResult::Failed;
+    if (got == 0) break;
     bytes.append(buffer, got);
   }
+  return FileReadResult::Read;
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
-  std::wstring widePath;
-  if (!WideFromUtf8(path, widePath)) return false;
-  // The new content goes to a file of its own beside the old one; only a
-  // complete, flushed copy is moved over the old file.
-  const std::wstring temporary =
-      widePath + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-  bool ok = false;
-  {
-    UniqueHandle file = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
-    if (!file) return false;
-    ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
-    ok = CloseHandle(file.release()) && ok;
+  std::wstring widePath, temporary;
+  if (!WideFromUtf8(path, widePath) || !TemporaryName(widePath, temporary)) return false;
+  // Allocated before the temporary file exists: nothing below can throw and leave it behind.
+  std::vector<char> renameRecord = RenameRecord(widePath);
+  // Security: new, unforeseeable and unshared: no planted file or link can take its place.
+  UniqueHandle file =
+      OpenWithoutFollowing(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (!file) return false;
+  // Security: moved (or deleted) through its own handle, never another file by that name.
+  const bool ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) &&
+                  SetFileInformationByHandle(file.get(), FileRenameInfo, renameRecord.data(),
+                                             static_cast<DWORD>(renameRecord.size()));
+  if (!ok) {
+    FILE_DISPOSITION_INFO remove = {TRUE};
+    SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof remove);
   }
-  ok = ok && MoveFileExW(temporary.c_str(), widePath.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(temporary.c_str());
   return ok;
 }

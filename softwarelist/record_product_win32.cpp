@@ -3,20 +3,48 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <exception>
 #include <string>
 
+#include "common/handles_win32.h"
 #include "common/text_win32.h"
+#include "softwarelist/file_platform_win32.h"
 
-void RecordProduct() {
+namespace {
+
+void RecordInProfile() {
   wchar_t profile[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile))) return;
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile)))
+    return;
 
   const std::wstring directory = std::wstring(profile) + L"\\.velnor";
-  // Both results are ignored: the folder exists on every start after the first,
-  // and a folder that stays visible changes nothing for the list.
+  // Fails when the name exists (every start after the first); what is there is checked below.
   CreateDirectoryW(directory.c_str(), nullptr);
-  SetFileAttributesW(directory.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  // Security: only a real .velnor, held against rename, delete or a link swap until we are done.
+  UniqueHandle folder = OpenWithoutFollowing(directory, GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS);
+  if (!folder || !IsPlainObject(folder.get(), directory, true)) return;
+
+  // Security: hidden only after the check, through the handle, so never a link's target. A
+  // failure is ignored: a folder that stays visible changes nothing for the list.
+  FILE_BASIC_INFO basic = {};
+  if (GetFileInformationByHandleEx(folder.get(), FileBasicInfo, &basic, sizeof basic)) {
+    FILE_BASIC_INFO hidden = {};  // times of zero stay as they are
+    hidden.FileAttributes = basic.FileAttributes | FILE_ATTRIBUTE_HIDDEN;
+    SetFileInformationByHandle(folder.get(), FileBasicInfo, &hidden, sizeof hidden);
+  }
 
   std::string file;
   if (Utf8FromWide(directory + L"\\config.toml", file)) RecordProductInFile(file);
+}
+
+}  // namespace
+
+void RecordProduct() {
+  try {
+    RecordInProfile();
+  } catch (const std::exception&) {
+    // Out of memory, say: the list stays as it was and the window comes up.
+  }
 }

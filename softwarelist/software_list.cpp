@@ -96,7 +96,12 @@ std::string FormatSoftwareList(const SoftwareList& list) {
 
 FileReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list) {
   std::string bytes;
-  const FileReadResult result = ReadWholeFile(path, bytes);
+  const FileReadResult result = ReadWholeFile(path, kMaxSoftwareListBytes, bytes);
+  // Bounded, so that what is made of it always fits in memory.
+  if (bytes.size() > kMaxSoftwareListBytes) {
+    list.clear();
+    return FileReadResult::Failed;
+  }
   // A read that stopped on an error still yields the records before it.
   list = ParseSoftwareList(bytes);
   return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ inline bool operator==(const SoftwareEntry& a, const SoftwareEntry& b) {
 
 using SoftwareList = std::vector<SoftwareEntry>;
 
+// A list file longer than this is not read (16 MiB).
+constexpr std::size_t kMaxSoftwareListBytes = std::size_t{16} << 20;
+
 // Scans the text of a software list file into its records (see the grammar
 // at the top of software_list.cpp). Never fails.
 SoftwareList ParseSoftwareList(const std::string& text);
@@ -30,7 +34,8 @@ std::string FormatSoftwareList(const SoftwareList& list);
 
 // Reads and parses the file at `path`. `Failed` means the file exists but
 // could not be opened or read to its end; `list` then holds the records that
-// stood before the error.
+// stood before the error, or none when the file is longer than
+// kMaxSoftwareListBytes.
 FileReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list);
 
 // Replaces the file at `path` with the fixed form of `list` in one step: the

@@ -17,11 +17,11 @@ std::map<std::string, std::string> gFiles;
 const std::string kUnreadable = "unreadable.toml";
 }  // namespace
 
-FileReadResult ReadWholeFile(const std::string& path, std::string& bytes) {
+FileReadResult ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes) {
   bytes.clear();
   if (path == kUnreadable) return FileReadResult::Failed;
   if (gFiles.count(path) == 0) return FileReadResult::Missing;
-  bytes = gFiles[path];
+  bytes = gFiles[path].substr(0, limit + 1);
   return FileReadResult::Read;
 }
 
@@ -83,7 +83,8 @@ TEST(FormatSoftwareList, FixedFourLineFormThatReadsBack) {
 
 // The first record whose product_id is exactly "9" becomes ours (its name kept);
 // without one the product record is appended; other records stay as they are. A
-// list that exists but cannot be read is never rewritten: that would drop its records.
+// list that exists but cannot be read whole (an error, or longer than the bound)
+// is never rewritten: that would drop its records.
 TEST(RecordProductInFile, FirstExactNineOnly) {
   const SoftwareEntry product = ProductRecord();
   const struct {
@@ -102,11 +103,22 @@ TEST(RecordProductInFile, FirstExactNineOnly) {
     EXPECT_TRUE(RecordProductInFile("config.toml"));
     EXPECT_EQ(gFiles["config.toml"], FormatSoftwareList(row.after));
   }
-  gFiles = {{kUnreadable, "x"}};
-  EXPECT_TRUE(RecordProductInFile("new.toml"));
-  EXPECT_EQ(gFiles["new.toml"], FormatSoftwareList({product}));
-  EXPECT_FALSE(RecordProductInFile(kUnreadable));
-  EXPECT_EQ(gFiles[kUnreadable], "x");
+  const std::string full(kMaxSoftwareListBytes, '\n');
+  const struct {
+    std::string path, before;  // no file when empty
+    bool recorded;
+  } files[] = {{"new.toml", "", true},
+               {kUnreadable, "x", false},
+               {"full.toml", full, true},
+               {"over.toml", full + "\n", false}};
+  for (const auto& row : files) {
+    gFiles.clear();
+    if (!row.before.empty()) gFiles[row.path] = row.before;
+    EXPECT_EQ(RecordProductInFile(row.path), row.recorded) << row.path;
+    // Not EXPECT_EQ: a failure would print 16 MiB.
+    EXPECT_TRUE(gFiles[row.path] == (row.recorded ? FormatSoftwareList({product}) : row.before))
+        << row.path;
+  }
 }
 
 }  // namespace

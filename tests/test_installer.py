@@ -3,6 +3,7 @@
 import glob
 import os
 import pathlib
+import shutil
 import subprocess
 
 import harness
@@ -42,16 +43,20 @@ def planted_loads(run, program):
     return [m for m in glob.glob(run.path("*.loaded")) if program in open(m, encoding="utf-16-le").read()]
 
 
-def software_list(prefix):  # config.toml hard-linked to before.toml, in a visible .velnor
+INODES = {}  # .velnor: the file number of the config.toml planted there
+
+
+def software_list(prefix):  # config.toml in a visible .velnor
     folder = harness.fresh(os.path.join(prefix.profile(), ".velnor"))
     pathlib.Path(folder, "config.toml").write_bytes(OTHER)
-    os.link(os.path.join(folder, "config.toml"), os.path.join(folder, "before.toml"))
+    INODES[folder] = os.stat(folder + "/config.toml").st_ino
     return folder
 
 
-def recorded(prefix, folder):  # the list replaced, not rewritten in place; its folder hidden
-    with open(folder + "/config.toml", "rb") as new, open(folder + "/before.toml", "rb") as old:
-        assert (new.read(), old.read()) == (OTHER + RECORD.encode(), OTHER)
+def recorded(prefix, folder):  # the list replaced by a new file, nothing else left; its folder hidden
+    new = pathlib.Path(folder, "config.toml")
+    assert (new.read_bytes(), new.stat().st_ino != INODES[folder], os.listdir(folder)) == (
+        OTHER + RECORD.encode(), True, ["config.toml"])
     hidden = prefix.wine("cmd", "/c", "dir", "/a:h", "/b", "C:\\users\\" + os.path.basename(
         prefix.profile()))[1]
     return ".velnor" in hidden.split()
@@ -106,7 +111,10 @@ def test_download_failure(prefix, cert):
     # A 404: the download page opened while the box is up, the support page after OK,
     # the window kept until its close box is clicked. Both opened by the desktop shell,
     # not by the installer's own ShellExecute (Wine's exec trace, lines by process id).
+    # A list with a second name is left alone.
     traced = dict(NATIVE_FIRST, WINEDEBUG="+pid,+loaddll,trace+exec")
+    folder = software_list(prefix)
+    os.link(folder + "/config.toml", folder + "/second.toml")
     with harness.Server(cert, harness.installer_routes(b"", status=404), port=PORT):
         run = harness.Run(prefix, built("velnor-installer.exe"), harness.fresh(
             built("installer-runs", "download-failure")), traced, PLANTED)
@@ -124,16 +132,30 @@ def test_download_failure(prefix, cert):
     trace = open(run.path("out"), encoding="utf-8", errors="replace").read().splitlines()
     own = next(l.split(":")[0] for l in trace if ":loaddll:" in l and "velnor-installer.exe" in l)
     assert [l for l in trace if l.startswith(own + ":") and ":exec:" in l and "https://localhost:844" in l] == []
+    assert (pathlib.Path(folder, "config.toml").read_bytes(), sorted(os.listdir(folder))) == (
+        OTHER, ["config.toml", "second.toml"])
 
 
 def test_close_box_during_download(prefix, cert):
-    payload = harness.padded_payload(PEER, 4 << 20)
-    with harness.Server(cert, harness.installer_routes(payload, rate=128 << 10), port=PORT) as server:
-        run = start(prefix, "close")
-        assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
-        click_close_box(prefix)
-        assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
+    # .velnor is a link to another folder (recorded before the window shows): nothing
+    # there is written, added or marked hidden, and the link stays.
+    payload, velnor = harness.padded_payload(PEER, 4 << 20), os.path.join(prefix.profile(), ".velnor")
+    elsewhere = harness.fresh(built("installer-runs", "elsewhere"))
+    pathlib.Path(elsewhere, "config.toml").write_bytes(OTHER)
+    os.unlink(velnor) if os.path.islink(velnor) else shutil.rmtree(velnor, ignore_errors=True)
+    os.symlink(elsewhere, velnor)
+    try:
+        with harness.Server(cert, harness.installer_routes(payload, rate=128 << 10), port=PORT) as server:
+            run = start(prefix, "close")
+            assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
+            click_close_box(prefix)
+            assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
+        assert os.readlink(velnor) == elsewhere
+    finally:
+        os.unlink(velnor)  # later tests make a plain .velnor
     assert "body-end" not in server.events and run.browser() == [] and run.setup_log() == {}
+    assert (pathlib.Path(elsewhere, "config.toml").read_bytes(), os.listdir(elsewhere),
+            os.listxattr(elsewhere)) == (OTHER, ["config.toml"], [])
 
 
 def test_saved_setup_program_guarded(prefix, cert, publisher):
