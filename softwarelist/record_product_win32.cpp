@@ -26,14 +26,12 @@ void RecordInProfile() {
                                              FILE_FLAG_BACKUP_SEMANTICS);
   if (!folder || !IsPlainObject(folder.get(), directory, true)) return;
 
-  // Security: hidden only after the check, through the handle, so never a link's target. A
-  // failure is ignored: a folder that stays visible changes nothing for the list.
-  FILE_BASIC_INFO basic = {};
-  if (GetFileInformationByHandleEx(folder.get(), FileBasicInfo, &basic, sizeof basic)) {
-    FILE_BASIC_INFO hidden = {};  // times of zero stay as they are
-    hidden.FileAttributes = basic.FileAttributes | FILE_ATTRIBUTE_HIDDEN;
-    SetFileInformationByHandle(folder.get(), FileBasicInfo, &hidden, sizeof hidden);
-  }
+  // Security: hidden only after the check, through the handle, so never a link's target. The
+  // hidden attribute alone, as SetFileAttributesW would set it; a failure is ignored: a folder
+  // that stays visible changes nothing for the list.
+  FILE_BASIC_INFO hidden = {};  // times of zero stay as they are
+  hidden.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
+  SetFileInformationByHandle(folder.get(), FileBasicInfo, &hidden, sizeof hidden);
 
   std::string file;
   if (Utf8FromWide(directory + L"\\config.toml", file)) RecordProductInFile(file);
