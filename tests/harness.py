@@ -2,10 +2,10 @@
 # demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
 # the build folder, an HTTPS server on 127.0.0.1, the installer run from a
 # folder of its own. Every wait is bounded.
-import datetime
 import hashlib
 import http.server
 import os
+import pathlib
 import shutil
 import ssl
 import struct
@@ -185,40 +185,19 @@ def padded_payload(program, size):
 
 
 def code_signer(folder, common_name, organization):
-    """A throwaway CA and an RSA code-signing certificate it issued for C=CN, O, CN
-    (encoded in that order, which the system shows as "CN=..., O=..., C=CN"):
-    the paths of (certificate then CA, key), in PEM."""
-    from cryptography import x509
-    from cryptography.hazmat.primitives import hashes, serialization
-    from cryptography.hazmat.primitives.asymmetric import rsa
-    from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
-
-    now = datetime.datetime.now(datetime.timezone.utc)
-
-    def certificate(subject, issuer, key, signing_key, *extensions):
-        builder = x509.CertificateBuilder().subject_name(subject).issuer_name(issuer).public_key(
-            key.public_key()).serial_number(x509.random_serial_number()).not_valid_before(
-            now - datetime.timedelta(days=1)).not_valid_after(now + datetime.timedelta(days=30))
-        for extension, critical in extensions:
-            builder = builder.add_extension(extension, critical)
-        return builder.sign(signing_key, hashes.SHA256())
-
-    ca_key, key = (rsa.generate_private_key(public_exponent=65537, key_size=2048) for _ in "ab")
-    ca_name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "Velnor test code-signing CA")])
-    ca = certificate(ca_name, ca_name, ca_key, ca_key, (x509.BasicConstraints(True, None), True))
-    leaf = certificate(x509.Name([x509.NameAttribute(NameOID.COUNTRY_NAME, "CN"),
-                                  x509.NameAttribute(NameOID.ORGANIZATION_NAME, organization),
-                                  x509.NameAttribute(NameOID.COMMON_NAME, common_name)]),
-                       ca_name, key, ca_key, (x509.BasicConstraints(False, None), True),
-                       (x509.KeyUsage(True, *[False] * 8), True),
-                       (x509.ExtendedKeyUsage([ExtendedKeyUsageOID.CODE_SIGNING]), False))
-    pem = lambda c: c.public_bytes(serialization.Encoding.PEM)
-    os.makedirs(folder, exist_ok=True)
-    paths = os.path.join(folder, "certificates.pem"), os.path.join(folder, "key.pem")
-    open(paths[0], "wb").write(pem(leaf) + pem(ca))
-    open(paths[1], "wb").write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                                 serialization.NoEncryption()))
-    return paths
+    """A throwaway CA and a code-signing certificate it issued for C=CN, O, CN (encoded
+    in that order, which the system shows as "CN=..., O=..., C=CN"): the paths of
+    (the certificate then the CA's, the key), in PEM."""
+    folder = fresh(folder)
+    new = lambda *args: subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-noenc", "-days", "30",
+                                        "-utf8", *args], cwd=folder, check=True, capture_output=True, timeout=60)
+    new("-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Velnor test code-signing CA")
+    new("-keyout", "key.pem", "-out", "leaf.pem", "-subj", "/C=CN/O=%s/CN=%s" % (organization, common_name),
+        "-CA", "ca.pem", "-CAkey", "ca.key", "-addext", "basicConstraints=critical,CA:FALSE",
+        "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
+    pathlib.Path(folder, "certificates.pem").write_bytes(b"".join(
+        pathlib.Path(folder, name).read_bytes() for name in ("leaf.pem", "ca.pem")))
+    return os.path.join(folder, "certificates.pem"), os.path.join(folder, "key.pem")
 
 
 def signed(program, signer):
