@@ -207,7 +207,7 @@ TEST(InstallWorker, SequenceAndPrompt) {
     std::vector<std::string> order;  // must happen in this order
     std::vector<std::string> never;
     std::wstring box;
-    bool desktopShell = true;
+    bool desktopShell = true, publishers = true;
   } rows[] = {
       // clang-format off
       {"installed", kChecked, true, false,
@@ -223,6 +223,9 @@ TEST(InstallWorker, SequenceAndPrompt) {
       {"start failed", kChecked, false, false,
        {download, "hide", "start", "let go", page, "box", "WM_CLOSE"}, {"delete", "wait"},
        kStartFailedMessage + tail},
+      {"not the publisher's: deleted, never started", kChecked, true, true,
+       {download, "hide", "check signature", "delete", page, "box", support, "WM_CLOSE"},
+       {"start", "let go"}, kStartFailedMessage + tail, true, false},
       {"changed after the download: never started", DownloadResult::CheckFailed, true, true,
        {download, "hide", page, "box", support, "WM_CLOSE"}, {"check signature", "start", "delete", "let go"},
        kStartFailedMessage + tail},
@@ -232,6 +235,7 @@ TEST(InstallWorker, SequenceAndPrompt) {
     SCOPED_TRACE(row.label);
     gSystem = StubSystem{10, 0, 0, {}, {}, 0};
     gRun = WorkerRun{row.download, row.starts, row.ok, row.desktopShell};
+    if (!row.publishers) gRun.signature.signer = L"CN=Someone Else, O=Velnor, C=CN";
     InstallWorker(nullptr, ProgressCallback());
     EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
     for (const std::string& event : row.never) EXPECT_FALSE(InOrder(gRun.events, {event})) << event;
@@ -241,37 +245,24 @@ TEST(InstallWorker, SequenceAndPrompt) {
   }
 }
 
-// Only a valid signature whose signer is exactly the publisher starts the held
-// program; anything else deletes it, starts nothing and is a failed start.
-TEST(InstallWorker, StartsOnlyThePublishersSignedProgram) {
-  const std::wstring publisher = kSetupPublisher;
-  ASSERT_FALSE(publisher.empty()) << "the tests are built with a publisher";
-  const long kNoSignature = 0x800B0100, kBadDigest = 0x80096010, kUntrustedRoot = 0x800B0109;
+// Only a valid signature (0) whose signer's subject is exactly the publisher.
+TEST(IsSignedByPublisher, ValidAndExactSubjectOnly) {
+  const std::wstring publisher = L"CN=Velnor 测试发行者, O=Velnor, C=CN";
+  const std::int32_t kNoSignature = 0x800B0100, kBadDigest = 0x80096010, kUntrusted = 0x800B0109;
   const struct {
     SignatureCheck check;
-    bool started;
+    bool isPublishers;
   } rows[] = {
       {{0, true, publisher}, true},
       {{0, true, L"CN=Someone Else, O=Velnor, C=CN"}, false},
       {{0, true, publisher + L", OU=x"}, false},
       {{0, false, L""}, false},  // no signer in the provider's data
-      {{static_cast<std::int32_t>(kNoSignature), false, L""}, false},
-      {{static_cast<std::int32_t>(kBadDigest), true, publisher}, false},
-      {{static_cast<std::int32_t>(kUntrustedRoot), true, publisher}, false},
+      {{kNoSignature, false, L""}, false},
+      {{kBadDigest, true, publisher}, false},
+      {{kUntrusted, true, publisher}, false},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << &row - rows);
-    gSystem = StubSystem{10, 0, 0, {}, {}, 0};
-    gRun = WorkerRun{DownloadResult::Checked, true, false, true, row.check};
-    InstallWorker(nullptr, ProgressCallback());
-    const std::vector<std::string> started = {"hide", "check signature", "start", "wait", "delete"};
-    const std::vector<std::string> refused = {"hide", "check signature", "delete", "box",
-                                              "WM_CLOSE"};
-    EXPECT_TRUE(InOrder(gRun.events, row.started ? started : refused))
-        << testing::PrintToString(gRun.events);
-    EXPECT_EQ(InOrder(gRun.events, {"start"}), row.started);
-    EXPECT_EQ(gRun.boxText.rfind(kStartFailedMessage, 0) == 0, !row.started);
-  }
+  for (const auto& row : rows)
+    EXPECT_EQ(IsSignedByPublisher(row.check, publisher), row.isPublishers) << &row - rows;
 }
 
 }  // namespace

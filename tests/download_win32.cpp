@@ -28,12 +28,11 @@ int main(int argc, char** argv) {
     held.reset();
     std::ifstream file(name, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(file)), {});
-    Sha256 digest{};
-    RunningDigest running = BeginDigest();
-    if (ok && running && AddToDigest(running, bytes.data(), bytes.size()) &&
-        FinishDigest(running, digest)) {
-      for (unsigned char b : digest) std::printf("%02x", b);
-    }
+    RunningDigest digest = ok ? BeginDigest() : nullptr;
+    const bool added = digest && AddToDigest(digest, bytes.data(), bytes.size());
+    Sha256 value{};
+    if (digest && FinishDigest(digest, value) && added)
+      for (unsigned char b : value) std::printf("%02x", b);
     std::printf("\n");
     std::fflush(stdout);
   }

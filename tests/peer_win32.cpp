@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
 
 #include <cstdio>
 #include <string>
@@ -37,17 +38,13 @@ int Setup(int argc) {
                 rename);
   std::fclose(log);
   // As self-extracting setup programs read themselves: sharing read access only.
-  HANDLE self =
-      CreateFileW(module, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (self != INVALID_HANDLE_VALUE) {
-    FILE* copy = _wfopen(L"setup.bin", L"wb");
-    char buffer[1 << 16];
-    DWORD got = 0;
-    while (ReadFile(self, buffer, sizeof buffer, &got, nullptr) && got)
-      std::fwrite(buffer, 1, got, copy);
-    std::fclose(copy);
-    CloseHandle(self);
-  }
+  FILE* self = _wfsopen(module, L"rb", _SH_DENYWR);
+  FILE* copy = self ? _wfopen(L"setup.bin", L"wb") : nullptr;
+  char buffer[1 << 16];
+  for (std::size_t got; copy && (got = std::fread(buffer, 1, sizeof buffer, self)) > 0;)
+    std::fwrite(buffer, 1, got, copy);
+  if (copy) std::fclose(copy);
+  if (self) std::fclose(self);
   WIN32_FIND_DATAW dll = {};
   HANDLE search = FindFirstFileW(L"*.dll", &dll);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &dll))

@@ -17,15 +17,6 @@ KNOWN = set("advapi32 comdlg32 gdi32 imagehlp imm32 kernel32 msctf msvcrt normal
 PASSWORD = "it's $HOME; \"quoted\" `x`"
 
 
-def code_signing_key(folder):
-    """In sign.p12 under PASSWORD, a code-signing certificate of a throwaway CA and its
-    key; the certificates, the CA's among them, in certificates.pem."""
-    certificates, key = harness.code_signer(folder, "Velnor release test", "Velnor")
-    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", certificates, "-out", "sign.p12",
-                    "-passout", "env:PASSWORD"], cwd=folder, env=dict(os.environ, PASSWORD=PASSWORD),
-                   check=True, capture_output=True, timeout=60)
-
-
 def build(folder, env):
     """The release preset built in folder: its build log (commands echoed)."""
     subprocess.run(["cmake", "-S", harness.ROOT, "-B", folder, "--preset", "release",
@@ -39,8 +30,12 @@ def build(folder, env):
 
 
 def test_release_build():
-    keys = harness.fresh(harness.built("release-check", "key"))
-    code_signing_key(keys)
+    # A throwaway code-signing key in sign.p12 under PASSWORD; its CA in certificates.pem.
+    certificates, key = harness.code_signer(harness.built("release-check", "key"), "Velnor release", "Velnor")
+    keys = os.path.dirname(key)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", certificates, "-out", "sign.p12",
+                    "-passout", "env:PASSWORD"], cwd=keys, env=dict(os.environ, PASSWORD=PASSWORD),
+                   check=True, capture_output=True, timeout=60)
     # Whoever runs the tests may have a key of their own set.
     unsigned_env = {k: v for k, v in os.environ.items() if not k.startswith("VELNOR_SIGN_")}
     signed_env = dict(unsigned_env, VELNOR_SIGN_PKCS12=keys + "/sign.p12", VELNOR_SIGN_PASSWORD=PASSWORD)
