@@ -41,7 +41,7 @@ def windows_path(path):
 
 
 def fresh(path):
-    shutil.rmtree(path, ignore_errors=True)
+    os.unlink(path) if os.path.islink(path) else shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
     return path
 

@@ -3,7 +3,6 @@
 import glob
 import os
 import pathlib
-import shutil
 import subprocess
 
 import harness
@@ -23,9 +22,9 @@ OTHER = b'[[software]]\r\nname = "other"\r\nproduct_id = "90"\r\ndistributor_id 
 RECORD = '[[software]]\r\nname = "velnor 视频格式转换器"\r\nproduct_id = "9"\r\ndistributor_id = "1"\r\n'
 
 
-def start(prefix, name):  # the installer in a fresh folder, the marker DLLs beside it
+def start(prefix, name, env=NATIVE_FIRST):  # the installer in a fresh folder, the marker DLLs beside it
     return harness.Run(prefix, built("velnor-installer.exe"), harness.fresh(
-        built("installer-runs", name)), NATIVE_FIRST, PLANTED)
+        built("installer-runs", name)), env, PLANTED)
 
 
 def shown(prefix):
@@ -108,16 +107,13 @@ def test_success(prefix, cert, real_setup):
 
 
 def test_download_failure(prefix, cert):
-    # A 404: the download page opened while the box is up, the support page after OK,
-    # the window kept until its close box is clicked. Both opened by the desktop shell,
-    # not by the installer's own ShellExecute (Wine's exec trace, lines by process id).
-    # A list with a second name is left alone.
-    traced = dict(NATIVE_FIRST, WINEDEBUG="+pid,+loaddll,trace+exec")
+    # A 404: the download page opened while the box is up, the support page after OK, the
+    # window kept until its close box is clicked. Both opened by the desktop shell, not by the
+    # installer's own ShellExecute (Wine's exec trace). A list with a second name is left alone.
     folder = software_list(prefix)
     os.link(folder + "/config.toml", folder + "/second.toml")
     with harness.Server(cert, harness.installer_routes(b"", status=404), port=PORT):
-        run = harness.Run(prefix, built("velnor-installer.exe"), harness.fresh(
-            built("installer-runs", "download-failure")), traced, PLANTED)
+        run = start(prefix, "download-failure", dict(NATIVE_FIRST, WINEDEBUG="+pid,+loaddll,trace+exec"))
         box = prefix.wine(PEER, "box", "none", cwd=run.workdir)[1].replace("\r\n", "\n")
         assert box == DOWNLOAD_FAILED + TAIL
         assert harness.wait_until(run.browser, 10) == [RELEASE_URL]
@@ -142,17 +138,14 @@ def test_close_box_during_download(prefix, cert):
     payload, velnor = harness.padded_payload(PEER, 4 << 20), os.path.join(prefix.profile(), ".velnor")
     elsewhere = harness.fresh(built("installer-runs", "elsewhere"))
     pathlib.Path(elsewhere, "config.toml").write_bytes(OTHER)
-    os.unlink(velnor) if os.path.islink(velnor) else shutil.rmtree(velnor, ignore_errors=True)
+    os.rmdir(harness.fresh(velnor))  # later tests' harness.fresh makes a folder of it again
     os.symlink(elsewhere, velnor)
-    try:
-        with harness.Server(cert, harness.installer_routes(payload, rate=128 << 10), port=PORT) as server:
-            run = start(prefix, "close")
-            assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
-            click_close_box(prefix)
-            assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
-        assert os.readlink(velnor) == elsewhere
-    finally:
-        os.unlink(velnor)  # later tests make a plain .velnor
+    with harness.Server(cert, harness.installer_routes(payload, rate=128 << 10), port=PORT) as server:
+        run = start(prefix, "close")
+        assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
+        click_close_box(prefix)
+        assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
+    assert os.readlink(velnor) == elsewhere
     assert "body-end" not in server.events and run.browser() == [] and run.setup_log() == {}
     assert (pathlib.Path(elsewhere, "config.toml").read_bytes(), os.listdir(elsewhere),
             os.listxattr(elsewhere)) == (OTHER, ["config.toml"], [])
