@@ -53,12 +53,12 @@ def main():
                     else:
                         code, out = prefix.wine(args.bare, harness.RELEASE_URL, timeout=600)
                         printed = re.search(r"(\d+) bytes in", out)
-                        ok = code == 0 and printed and int(printed.group(1)) == args.size
+                        ok = code == 0 and printed and int(printed.group(1)) == len(payload)
                 events = server.events
                 if not ok or "body-end" not in events:
                     print("round %d %s: the download did not complete" % (number, step))
                     continue
-                speeds[step].append(args.size / 1e6 / (events["body-end"] - events["body-start"]))
+                speeds[step].append(len(payload) / 1e6 / (events["body-end"] - events["body-start"]))
                 if step == "installer" and os.path.exists(count):
                     frames.append(int(open(count).read().strip() or 0))
                 print("round %d %-9s %7.1f MB/s%s" % (number, step, speeds[step][-1], (
@@ -69,7 +69,7 @@ def main():
     if not speeds["installer"] or not speeds["bare"]:
         return 1
     installer, bare = (statistics.median(speeds[k]) for k in ("installer", "bare"))
-    print("download with the window, %d bytes, %d rounds (MB = 10^6 bytes)" % (args.size, args.rounds))
+    print("download with the window, %d bytes, %d rounds (MB = 10^6 bytes)" % (len(payload), args.rounds))
     print("  installer end to end  median %7.1f MB/s" % installer)
     print("  bare WinHTTP loop     median %7.1f MB/s" % bare)
     print("  ratio installer / bare loop: %.2f (goal at least 0.9)" % (installer / bare))
