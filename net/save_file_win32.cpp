@@ -1,12 +1,10 @@
 #include "net/save_file_win32.h"
 
+#include "common/files_win32.h"
 #include "common/text_win32.h"
 #include "net/save_file.h"
 
 namespace {
-
-// Never follow a link: a reparse point is opened as itself.
-constexpr DWORD kOpenAsIs = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
 
 bool Identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
   return GetFileInformationByHandle(handle, &info) != FALSE;
@@ -16,17 +14,6 @@ bool IsSameFile(const SavedFileTag& file, const BY_HANDLE_FILE_INFORMATION& info
   return info.dwVolumeSerialNumber == file.volume && info.nFileIndexHigh == file.index.HighPart &&
          info.nFileIndexLow == file.index.LowPart &&
          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
-void MarkForDeletion(HANDLE handle) {
-  FILE_DISPOSITION_INFO disposition = {};
-  disposition.DeleteFile = TRUE;
-  SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
-}
-
-void CloseOpenHandle(SavedFileTag& file) {
-  if (file.handle != INVALID_HANDLE_VALUE) CloseHandle(file.handle);
-  file.handle = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -43,18 +30,17 @@ SavedFile CreateSaveFile(const std::string& path) {
   // written through. Sharing read only: while we write, nobody else can
   // change, rename or delete it. Delete access, so that a download that goes
   // wrong removes this very file.
-  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                              CREATE_NEW, kOpenAsIs, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  UniqueHandle handle =
+      OpenWithoutFollowing(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW);
+  if (!handle) return nullptr;
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (!Identify(handle, info)) {
-    MarkForDeletion(handle);
-    CloseHandle(handle);
+  if (!Identify(handle.get(), info)) {
+    DeleteThroughHandle(handle.get());
     return nullptr;
   }
   auto* file = new SavedFileTag;
   file->name = std::move(name);
-  file->handle = handle;
+  file->handle = std::move(handle);
   file->volume = info.dwVolumeSerialNumber;
   file->index.HighPart = info.nFileIndexHigh;
   file->index.LowPart = info.nFileIndexLow;
@@ -63,55 +49,47 @@ SavedFile CreateSaveFile(const std::string& path) {
 
 bool WriteSaveFile(SavedFile file, const void* bytes, std::uint32_t size) {
   DWORD written = 0;
-  return WriteFile(file->handle, bytes, size, &written, nullptr) && written == size;
+  return WriteFile(file->handle.get(), bytes, size, &written, nullptr) && written == size;
 }
 
 bool ReopenSavedFile(SavedFile file) {
-  CloseOpenHandle(*file);
+  file->handle.reset();
   file->writing = false;
   // Read access only, sharing read only: the started setup program may open
   // itself for reading (an open that does not share deletion fails while any
   // handle with delete access is open), and nobody can write, rename or
   // delete it while we hold it.
-  HANDLE handle = CreateFileW(file->name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, kOpenAsIs, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  UniqueHandle handle =
+      OpenWithoutFollowing(file->name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   BY_HANDLE_FILE_INFORMATION info = {};
   // Between the two opens the name could have been given to another file.
-  if (!Identify(handle, info) || !IsSameFile(*file, info)) {
-    CloseHandle(handle);
-    return false;
-  }
-  file->handle = handle;
+  if (!handle || !Identify(handle.get(), info) || !IsSameFile(*file, info)) return false;
+  file->handle = std::move(handle);
   return true;
 }
 
 bool ReadSavedFile(SavedFile file, void* buffer, std::uint32_t size, std::uint32_t& got) {
   DWORD count = 0;
-  const BOOL ok = ReadFile(file->handle, buffer, size, &count, nullptr);
+  const BOOL ok = ReadFile(file->handle.get(), buffer, size, &count, nullptr);
   got = ok ? count : 0;
   return ok != FALSE;
 }
 
 void DeleteSavedFile(SavedFile file) {
   if (file->writing) {
-    if (file->handle != INVALID_HANDLE_VALUE) MarkForDeletion(file->handle);
+    if (file->handle) DeleteThroughHandle(file->handle.get());
   } else {
     // Our own read handle shares no deletion, so it goes first; the name is
     // then opened as itself and deleted only when it is still our file.
-    CloseOpenHandle(*file);
-    HANDLE handle = CreateFileW(file->name.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, kOpenAsIs, nullptr);
+    file->handle.reset();
+    UniqueHandle handle =
+        OpenWithoutFollowing(file->name, DELETE | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (handle != INVALID_HANDLE_VALUE && Identify(handle, info) && IsSameFile(*file, info))
-      MarkForDeletion(handle);
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (handle && Identify(handle.get(), info) && IsSameFile(*file, info))
+      DeleteThroughHandle(handle.get());
   }
   CloseSavedFile(file);
 }
 
-void CloseSavedFile(SavedFile file) {
-  CloseOpenHandle(*file);
-  delete file;
-}
+void CloseSavedFile(SavedFile file) { delete file; }

@@ -7,13 +7,14 @@
 
 #include <string>
 
+#include "common/handles_win32.h"
 #include "net/save_file.h"
 
 // The save file under its name, with the identity of the file that was
 // created there, so that it is only ever opened again or deleted as itself.
 struct SavedFileTag {
   std::wstring name;
-  HANDLE handle = INVALID_HANDLE_VALUE;  // none: let go after a failed re-open
+  UniqueHandle handle;  // none: let go after a failed re-open
   bool writing = true;
   DWORD volume = 0;
   ULARGE_INTEGER index = {};

@@ -1,6 +1,6 @@
-#include "net/signature.h"
-
 #include <windows.h>
+
+#include "net/signature.h"
 // wintrust.h and softpub.h need the types of windows.h.
 #include <softpub.h>
 #include <wincrypt.h>
@@ -35,7 +35,7 @@ SignatureCheck CheckSignature(SavedFile file) {
   WINTRUST_FILE_INFO fileInfo = {};
   fileInfo.cbStruct = sizeof fileInfo;
   fileInfo.pcwszFilePath = file->name.c_str();
-  fileInfo.hFile = file->handle;  // the held file itself, not whatever the name names now
+  fileInfo.hFile = file->handle.get();  // the held file itself, not whatever the name names now
 
   WINTRUST_DATA data = {};
   data.cbStruct = sizeof data;

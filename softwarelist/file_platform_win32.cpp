@@ -1,6 +1,6 @@
-#include "softwarelist/file_platform.h"
-
 #include <windows.h>
+
+#include "softwarelist/file_platform.h"
 // CoCreateGuid, which WIN32_LEAN_AND_MEAN leaves out of windows.h.
 #include <objbase.h>
 
@@ -21,7 +21,8 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
   while (done < bytes.size()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+      return false;
     done += written;
   }
   return true;
@@ -50,13 +51,6 @@ std::vector<char> RenameRecord(const std::wstring& target) {
 
 }  // namespace
 
-UniqueHandle OpenWithoutFollowing(const std::wstring& path, DWORD access, DWORD share,
-                                  DWORD disposition, DWORD flags) {
-  HANDLE handle = CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                              flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
-
 bool IsPlainObject(HANDLE handle, const std::wstring& path, bool directory) {
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!GetFileInformationByHandle(handle, &info)) return false;
@@ -77,9 +71,8 @@ FileReadResult ReadWholeFile(const std::string& path, std::size_t limit, std::st
   if (!WideFromUtf8(path, widePath)) return FileReadResult::Failed;
   // Others may go on reading and writing the list while we read it, but not
   // rename or delete it: the name stays on the file checked.
-  UniqueHandle file =
-      OpenWithoutFollowing(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  UniqueHandle file = OpenWithoutFollowing(widePath, GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (!file) {
     const DWORD error = GetLastError();
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -105,16 +98,12 @@ bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
   // Allocated before the temporary file exists: nothing below can throw and leave it behind.
   std::vector<char> renameRecord = RenameRecord(widePath);
   // Security: new, unforeseeable and unshared: no planted file or link can take its place.
-  UniqueHandle file =
-      OpenWithoutFollowing(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  UniqueHandle file = OpenWithoutFollowing(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW);
   if (!file) return false;
   // Security: moved (or deleted) through its own handle, never another file by that name.
   const bool ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) &&
                   SetFileInformationByHandle(file.get(), FileRenameInfo, renameRecord.data(),
                                              static_cast<DWORD>(renameRecord.size()));
-  if (!ok) {
-    FILE_DISPOSITION_INFO remove = {TRUE};
-    SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof remove);
-  }
+  if (!ok) DeleteThroughHandle(file.get());
   return ok;
 }
