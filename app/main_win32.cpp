@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/dll_search_win32.h"
 #include "app/layout.h"
 #include "app/paint_win32.h"
 #include "app/progress.h"
@@ -38,19 +39,6 @@ WindowResources resources;
 // download page in the browser and the hint to install by hand) once the
 // window is on screen, instead of a bar that stays at 0 % for ever.
 constexpr UINT kWorkerNotStarted = WM_APP + 1;
-
-// The loader must find delay-loaded DLLs (WinHTTP, GDI+) in System32 only,
-// never beside the program. SetDefaultDllDirectories is missing on a
-// Windows 7 without its security update; then at least the current
-// directory leaves the search.
-void LimitDllSearch() {
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-                                 GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                           : nullptr;
-  if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
-}
 
 // Starts the install on its own thread, detached: nothing ever waits for it.
 // Its progress goes to the window's progress record.
@@ -209,7 +197,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   LimitDllSearch();
   RunInstallerWindow(instance, showCommand);
   // The worker may still be running (the window was closed during the
-  // download). Returning would destroy static objects under it; ExitProcess
-  // ends every other thread first, and the exit code is 0 in every case.
-  ExitProcess(0);
+  // download), maybe inside WinHTTP holding one of its locks. Returning would
+  // destroy static objects under it, and ExitProcess would run every DLL's
+  // detach code, which could wait for that lock for ever; ending the process
+  // at once runs neither. The exit code is 0 in every case.
+  TerminateProcess(GetCurrentProcess(), 0);
+  return 0;
 }

@@ -18,7 +18,7 @@
 #include "bench/bare_get_win32.h"
 #include "net/digest.h"
 #include "net/download.h"
-#include "net/signature.h"
+#include "install/setup_file.h"
 #include "net/save_file.h"
 
 namespace {
@@ -80,7 +80,7 @@ bool RunDownloadFile(const std::string& url, const std::string& savePath, int ro
                      std::vector<Round>& rounds) {
   std::uint64_t calls = 0, received = 0;
   std::string error;
-  HeldFile held;
+  SavedBody saved;
   double cpu = ProcessCpuSeconds();
   const double start = Now();
   const bool ok = DownloadFile(
@@ -89,14 +89,16 @@ bool RunDownloadFile(const std::string& url, const std::string& savePath, int ro
                         ++calls;
                         received = done;
                       },
-                      held) == DownloadResult::Checked;
+                      saved) == DownloadResult::Saved &&
+                  HoldSetupFile(saved.file.get()) &&
+                  ExamineSetupFile(saved.file.get(), false).length == saved.length;
   const double seconds = Now() - start;
   cpu = ProcessCpuSeconds() - cpu;
   if (!ok) {
     std::fprintf(stderr, "DownloadFile failed: %s\n", error.c_str());
     return false;
   }
-  DeleteSavedFile(held.release());
+  DeleteSavedFile(saved.file.release());
   rounds.push_back(Figures(received, seconds, cpu));
   std::printf(
       "round %d DownloadFile  %7.1f MB/s  CPU %.2f ms/MB  %llu bytes, %llu progress calls\n", round,
@@ -142,12 +144,7 @@ double DigestPasses(const std::string& savePath, std::uint64_t bytes) {
   const double writing = ProcessCpuSeconds() - cpu;
 
   cpu = ProcessCpuSeconds();
-  const bool held = file && ReopenSavedFile(file);
-  digest = BeginDigest();
-  std::uint32_t got = 0;
-  while (held && ReadSavedFile(file, piece.data(), 8192, got) && got > 0)
-    AddToDigest(digest, piece.data(), got);
-  FinishDigest(digest, value);
+  if (file && FinishSaveFile(file) && HoldSetupFile(file)) ExamineSetupFile(file, false);
   const double checking = ProcessCpuSeconds() - cpu;
   if (file) DeleteSavedFile(file);
 
@@ -157,9 +154,10 @@ double DigestPasses(const std::string& savePath, std::uint64_t bytes) {
   return (writing + checking) * 1000 / mb;
 }
 
-// Milliseconds of the signature check of `program`, saved and held as the
-// installer holds a download, over `rounds` checks.
-int SignatureCheckTimes(const std::string& program, int rounds) {
+// Milliseconds from the last byte of `program` to its start, saved and held
+// as the installer holds a download: the read-back with the signature check
+// beside it, and the read-back alone, in alternate rounds.
+int LastByteToStart(const std::string& program, int rounds) {
   std::FILE* in = std::fopen(program.c_str(), "rb");
   SavedFile file = in ? CreateSaveFile("velnor-bench-signed.exe") : nullptr;
   std::vector<char> piece(8192);
@@ -167,19 +165,22 @@ int SignatureCheckTimes(const std::string& program, int rounds) {
   for (std::size_t got; file && (got = std::fread(piece.data(), 1, piece.size(), in)) > 0;)
     bytes += got, WriteSaveFile(file, piece.data(), static_cast<std::uint32_t>(got));
   if (in) std::fclose(in);
-  if (file == nullptr || !ReopenSavedFile(file)) return 1;
-  std::vector<double> times;
-  SignatureCheck check;
+  if (file == nullptr || !FinishSaveFile(file) || !HoldSetupFile(file)) return 1;
+  std::vector<double> both, digest;
+  SetupFileFacts facts;
   for (int round = 0; round < rounds; ++round) {
-    const double start = Now();
-    check = CheckSignature(file);
-    times.push_back((Now() - start) * 1000);
+    for (bool signature : {true, false}) {
+      const double start = Now();
+      facts = ExamineSetupFile(file, signature);
+      (signature ? both : digest).push_back((Now() - start) * 1000);
+    }
   }
   DeleteSavedFile(file);
-  std::sort(times.begin(), times.end());
-  std::printf("signature check of %.1f MB: ms min %.1f  median %.1f  max %.1f  (status 0x%08x)\n",
-              static_cast<double>(bytes) / 1e6, times.front(), Median(times), times.back(),
-              static_cast<unsigned>(check.status));
+  for (auto* times : {&both, &digest}) std::sort(times->begin(), times->end());
+  std::printf("%.1f MB, read back and signature side by side: ms min %.1f  median %.1f  max %.1f\n",
+              static_cast<double>(bytes) / 1e6, both.front(), Median(both), both.back());
+  std::printf("%.1f MB, read back alone:                      ms min %.1f  median %.1f  max %.1f\n",
+              static_cast<double>(bytes) / 1e6, digest.front(), Median(digest), digest.back());
   return 0;
 }
 
@@ -187,7 +188,7 @@ int SignatureCheckTimes(const std::string& program, int rounds) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--signature")
-    return SignatureCheckTimes(argv[2], std::max(1, std::atoi(argv[3])));
+    return LastByteToStart(argv[2], std::max(1, std::atoi(argv[3])));
   if (argc != 4) {
     std::fprintf(stderr,
                  "usage: download-bench <url> <rounds> <save-path>\n"

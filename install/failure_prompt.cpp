@@ -13,11 +13,11 @@ std::wstring ComposeFailurePromptText(const std::wstring& message) {
          L"点击\"确定\"联系客服\n点击\"取消\"稍后处理";
 }
 
-// We run elevated, and a browser started by our own ShellExecute would be too;
-// the desktop shell starts it as the user. Without a shell, ours is all there is.
-void OpenInBrowser(const std::wstring& url) {
-  if (!OpenThroughDesktopShell(url)) ShellOpen(url);
-}
+// Only the desktop shell opens the browser, as the user. Our own ShellExecute
+// would run elevated whatever handler the user's registry classes name for
+// https, and any program of the user can write those (and end the shell
+// first): without a shell nothing is opened, and the box says the rest.
+void OpenInBrowser(const std::wstring& url) { OpenThroughDesktopShell(url); }
 
 }  // namespace
 

@@ -10,12 +10,9 @@
 // The Windows layer (install_platform_win32.cpp) makes the Win32 calls; the
 // native tests link a recording fake instead (install_test.cpp).
 
-// An open registry key, and a process or thread handle: opaque to portable
-// code, and of different types so that one cannot stand for the other.
+// An open registry key, opaque to portable code.
 struct RegistryKeyTag;
-struct ProcessHandleTag;
 using RegistryKey = RegistryKeyTag*;
-using ProcessHandle = ProcessHandleTag*;
 
 // True when the running system's (major, minor, service-pack major) is at
 // least the one given (VerSetConditionMask / VerifyVersionInfoW).
@@ -34,15 +31,6 @@ void CloseRegistryKey(RegistryKey key);
 
 // ShowWindow(window, SW_HIDE); the result is not examined.
 void HideWindow(WindowHandle window);
-// CreateProcessW(applicationName, null command line, no inheritance, flags 0,
-// inherited environment and directory, zeroed STARTUPINFOW). True on success
-// with both handles set.
-bool StartProcess(const std::wstring& applicationName, ProcessHandle& process,
-                  ProcessHandle& thread);
-// WaitForSingleObject(process, INFINITE); the result is not examined.
-void WaitForProcess(ProcessHandle process);
-// CloseHandle.
-void CloseProcessHandle(ProcessHandle handle);
 // PostMessageW(window, WM_CLOSE, 0, 0); the result is not examined.
 void PostCloseMessage(WindowHandle window);
 
@@ -50,8 +38,6 @@ void PostCloseMessage(WindowHandle window);
 // desktop view, IShellDispatch2::ShellExecute), so that what it starts runs
 // with the shell's rights, not ours. True when the shell reports it opened.
 bool OpenThroughDesktopShell(const std::wstring& url);
-// ShellExecuteW(null, "open", url, null, null, SW_SHOWNORMAL); not examined.
-void ShellOpen(const std::wstring& url);
 // MessageBoxW(owner, text, caption, MB_OKCANCEL | MB_ICONERROR). True when
 // the answer is IDOK.
 bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption);

@@ -116,26 +116,6 @@ void CloseRegistryKey(RegistryKey key) { RegCloseKey(reinterpret_cast<HKEY>(key)
 
 void HideWindow(WindowHandle window) { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
 
-bool StartProcess(const std::wstring& applicationName, ProcessHandle& process,
-                  ProcessHandle& thread) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(applicationName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info))
-    return false;
-  // The caller owns both handles from here and closes them, process first.
-  process = reinterpret_cast<ProcessHandle>(info.hProcess);
-  thread = reinterpret_cast<ProcessHandle>(info.hThread);
-  return true;
-}
-
-void WaitForProcess(ProcessHandle process) {
-  WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE);
-}
-
-void CloseProcessHandle(ProcessHandle handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
-
 void PostCloseMessage(WindowHandle window) {
   PostMessageW(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
 }
@@ -147,10 +127,6 @@ bool OpenThroughDesktopShell(const std::wstring& url) {
   const bool opened = ShellExecuteInDesktopShell(url);
   if (SUCCEEDED(init)) CoUninitialize();
   return opened;
-}
-
-void ShellOpen(const std::wstring& url) {
-  ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption) {

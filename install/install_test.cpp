@@ -38,8 +38,8 @@ const std::wstring kKey2 =
 // The rest of the platform, the download and the held file: each call is one
 // event, and the answers come from the row.
 struct WorkerRun {
-  DownloadResult download = DownloadResult::Checked;
-  bool starts = true, ok = false, desktopShell = true;
+  DownloadResult download = DownloadResult::Saved;
+  bool starts = true, ok = false, desktopShell = true, holds = true, sameBytes = true;
   SignatureCheck signature = {0, true, kSetupPublisher};
   std::vector<std::string> events = {};
   std::wstring boxText = L"";
@@ -81,12 +81,21 @@ bool QueryRegistryValue(RegistryKey key, const std::wstring& name, unsigned char
 void CloseRegistryKey(RegistryKey) { --gSystem.openKeys; }
 
 struct SavedFileTag {};
+const Sha256 kReceived = {1, 2, 3};
 DownloadResult DownloadFile(const std::string& url, const std::string& savePath, std::string&,
-                            ProgressCallback, HeldFile& checked) {
+                            ProgressCallback, SavedBody& saved) {
   gRun.events.push_back("download " + url + " " + savePath);
-  if (gRun.download == DownloadResult::Checked) checked.reset(new SavedFileTag);
+  if (gRun.download == DownloadResult::Saved) saved = {HeldFile(new SavedFileTag), kReceived, 6};
   return gRun.download;
 }
+bool HoldSetupFile(SavedFile) { return gRun.events.push_back("hold"), gRun.holds; }
+SetupFileFacts ExamineSetupFile(SavedFile, bool checkSignature) {
+  gRun.events.push_back(checkSignature ? "examine, signature" : "examine");
+  SetupFileFacts facts{true, kReceived, 6, gRun.signature};
+  if (!gRun.sameBytes) facts.digest[0] ^= 1;
+  return facts;
+}
+bool RunSetupProgram(SavedFile) { return gRun.events.push_back("run"), gRun.starts; }
 void DeleteSavedFile(SavedFile file) {
   gRun.events.push_back("delete");
   delete file;
@@ -95,26 +104,12 @@ void CloseSavedFile(SavedFile file) {
   gRun.events.push_back("let go");
   delete file;
 }
-SignatureCheck CheckSignature(SavedFile file) {
-  EXPECT_NE(file, nullptr);
-  gRun.events.push_back("check signature");
-  return gRun.signature;
-}
 void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
-bool StartProcess(const std::wstring& name, ProcessHandle&, ProcessHandle&) {
-  gRun.events.push_back(name == L"velnor-setup.exe" ? "start" : "start elsewhere");
-  return gRun.starts;
-}
-void WaitForProcess(ProcessHandle) { gRun.events.push_back("wait"); }
-void CloseProcessHandle(ProcessHandle) { gRun.events.push_back("close handle"); }
 void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
-// "browser": opened by the desktop shell, as the user; "ShellExecute": by us.
+// "browser": opened by the desktop shell, as the user.
 bool OpenThroughDesktopShell(const std::wstring& url) {
   if (gRun.desktopShell) gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
   return gRun.desktopShell;
-}
-void ShellOpen(const std::wstring& url) {
-  gRun.events.push_back("ShellExecute " + std::string(url.begin(), url.end()));
 }
 bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& caption) {
   gRun.events.push_back(caption == L"系统提示" ? "box" : "other box");
@@ -194,9 +189,8 @@ TEST(InstallWorker, SequenceAndPrompt) {
   const std::string download = "download " + win7 + " velnor-setup.exe";
   const std::string page = "browser " + win7;
   const std::string support = "browser " + std::string(kSupportOrigin);
-  const std::string ownPage = "ShellExecute " + win7,
-                    ownSupport = "ShellExecute " + std::string(kSupportOrigin);
-  const auto kChecked = DownloadResult::Checked, kFailed = DownloadResult::Failed;
+  const auto kSaved = DownloadResult::Saved, kFailed = DownloadResult::Failed;
+  const std::string examine = "examine, signature";
   const std::wstring tail =
       L"\n\n已为您打开下载页面，请手动安装。\n\n点击\"确定\"联系客服\n点击\"取消\"稍后处理";
   const struct {
@@ -206,34 +200,35 @@ TEST(InstallWorker, SequenceAndPrompt) {
     std::vector<std::string> order;  // must happen in this order
     std::vector<std::string> never;
     std::wstring box;
-    bool desktopShell = true, publishers = true;
+    bool desktopShell = true, publishers = true, holds = true, sameBytes = true;
   } rows[] = {
       // clang-format off
-      {"installed", kChecked, true, false,
-       {download, "hide", "check signature", "start", "wait", "close handle", "close handle", "delete",
-        "WM_CLOSE"},
-       {"box", "let go"}, L""},
+      {"installed", kSaved, true, false,
+       {download, "hide", "hold", examine, "run", "delete", "WM_CLOSE"}, {"box", "let go"}, L""},
       {"download failed, OK", kFailed, false, true, {download, page, "box", support},
-       {"hide", "start", "WM_CLOSE", ownPage, ownSupport}, kDownloadFailedMessage + tail},
-      {"no desktop shell: our own ShellExecute", kFailed, false, true,
-       {download, ownPage, "box", ownSupport}, {page, support}, kDownloadFailedMessage + tail, false},
+       {"hide", "hold", "WM_CLOSE"}, kDownloadFailedMessage + tail},
+      {"no desktop shell: nothing opened", kFailed, false, true, {download, "box"}, {page, support},
+       kDownloadFailedMessage + tail, false},
       {"download failed, Cancel or closed", kFailed, false, false, {download, page, "box"},
-       {"hide", "start", support, "WM_CLOSE"}, kDownloadFailedMessage + tail},
-      {"start failed", kChecked, false, false,
-       {download, "hide", "start", "let go", page, "box", "WM_CLOSE"}, {"delete", "wait"},
+       {"hide", support, "WM_CLOSE"}, kDownloadFailedMessage + tail},
+      {"start failed: the file stays", kSaved, false, false,
+       {download, "hide", "hold", examine, "run", "let go", page, "box", "WM_CLOSE"}, {"delete"},
        kStartFailedMessage + tail},
-      {"not the publisher's: deleted, never started", kChecked, true, true,
-       {download, "hide", "check signature", "delete", page, "box", support, "WM_CLOSE"},
-       {"start", "let go"}, kStartFailedMessage + tail, true, false},
-      {"changed after the download: never started", DownloadResult::CheckFailed, true, true,
-       {download, "hide", page, "box", support, "WM_CLOSE"}, {"check signature", "start", "delete", "let go"},
-       kStartFailedMessage + tail},
+      {"not the publisher's: deleted, never started", kSaved, true, true,
+       {download, "hide", examine, "delete", page, "box", support, "WM_CLOSE"}, {"run", "let go"},
+       kStartFailedMessage + tail, true, false},
+      {"changed since it was written", kSaved, true, false, {examine, "delete", "box", "WM_CLOSE"},
+       {"run", "let go"}, kStartFailedMessage + tail, true, true, true, false},
+      {"the name given to another file", kSaved, true, false, {"hold", "delete", "box", "WM_CLOSE"},
+       {examine, "run"}, kStartFailedMessage + tail, true, true, false},
+      {"no digest of what was received", DownloadResult::CheckFailed, true, false,
+       {download, "hide", "box", "WM_CLOSE"}, {"hold", "run", "delete"}, kStartFailedMessage + tail},
       // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     gSystem = StubSystem{10, 0, 0, {}, {}, 0};
-    gRun = WorkerRun{row.download, row.starts, row.ok, row.desktopShell};
+    gRun = WorkerRun{row.download, row.starts, row.ok, row.desktopShell, row.holds, row.sameBytes};
     if (!row.publishers) gRun.signature.signer = L"CN=Someone Else, O=Velnor, C=CN";
     InstallWorker(nullptr, ProgressCallback());
     EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
@@ -244,22 +239,14 @@ TEST(InstallWorker, SequenceAndPrompt) {
   }
 }
 
-// Only a valid signature (0) whose signer's subject is exactly the publisher.
+// Only a valid signature (0) whose signer's subject is exactly the publisher:
+// a chain to a root the system does not trust is refused, whoever it names.
 TEST(IsSignedByPublisher, ValidAndExactSubjectOnly) {
   const std::wstring publisher = L"CN=Velnor 测试发行者, O=Velnor, C=CN";
-  const std::int32_t kBadDigest = 0x80096010;
-  const struct {
-    SignatureCheck check;
-    bool isPublishers;
-  } rows[] = {
-      {{0, true, publisher}, true},
-      {{0, true, L"CN=Someone Else, O=Velnor, C=CN"}, false},
-      {{0, true, publisher + L", OU=x"}, false},
-      {{0, false, L""}, false},  // no signer in the provider's data
-      {{kBadDigest, true, publisher}, false},
-  };
-  for (const auto& row : rows)
-    EXPECT_EQ(IsSignedByPublisher(row.check, publisher), row.isPublishers) << &row - rows;
+  const std::int32_t kUntrustedRoot = 0x800B0109;
+  EXPECT_TRUE(IsSignedByPublisher({0, true, publisher}, publisher));
+  EXPECT_FALSE(IsSignedByPublisher({kUntrustedRoot, true, publisher}, publisher));
+  EXPECT_FALSE(IsSignedByPublisher({0, true, publisher + L", OU=x"}, publisher));
 }
 
 }  // namespace

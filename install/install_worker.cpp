@@ -7,11 +7,16 @@
 #include "install/download_channel.h"
 #include "install/failure_prompt.h"
 #include "install/install_platform.h"
-#include "net/signature.h"
+#include "install/setup_file.h"
 
 namespace {
 
 const char kSaveName[] = "velnor-setup.exe";
+
+// True when the held file was read whole and holds exactly the bytes received.
+bool HoldsBytesReceived(const SetupFileFacts& facts, const SavedBody& saved) {
+  return facts.measured && facts.length == saved.length && facts.digest == saved.digest;
+}
 
 }  // namespace
 
@@ -24,36 +29,36 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   const std::wstring pageUrl = WideFromAscii(downloadUrl);
 
   std::string error;
-  HeldFile setup;
+  SavedBody saved;
   const DownloadResult download =
-      DownloadFile(downloadUrl, kSaveName, error, std::move(progress), setup);
+      DownloadFile(downloadUrl, kSaveName, error, std::move(progress), saved);
   if (download == DownloadResult::Failed) {
     ShowFailurePrompt(mainWindow, kDownloadFailedMessage, pageUrl);
     return;
   }
 
-  // The installer runs elevated, and the folder it saved into is usually
-  // writable by every program of the user. Only a file held since it was
-  // checked against the bytes received is started (a file that failed the
-  // check is already gone), and it stays held, readable but not writable,
-  // renamable or deletable by others, until it has been deleted.
   HideWindow(mainWindow);
-  // TLS does not prove the program is the publisher's (a mis-issued
-  // certificate, an intercepting proxy, a compromised mirror): the held file
-  // must carry the publisher's own valid signature. Anything else is deleted,
-  // never started and never left behind for the user to start by hand.
+  // The installer runs elevated, and the folder it saved into is usually
+  // writable by every program of the user. Only the very file that was
+  // written is started, held since before it was read back (readable, but
+  // not writable, renamable or deletable by others) until it is deleted, and
+  // only when it still holds exactly the bytes received. TLS does not prove
+  // the program is the publisher's (a mis-issued certificate, an intercepting
+  // proxy, a compromised mirror): it must also carry the publisher's own
+  // valid signature. Anything else is deleted, never started and never left
+  // behind for the user to start by hand.
   const std::wstring publisher = kSetupPublisher;
-  if (setup && !publisher.empty() && !IsSignedByPublisher(CheckSignature(setup.get()), publisher))
-    DeleteSavedFile(setup.release());
-  ProcessHandle process = nullptr;
-  ProcessHandle thread = nullptr;
-  if (setup && StartProcess(WideFromAscii(kSaveName), process, thread)) {
-    WaitForProcess(process);
-    CloseProcessHandle(process);
-    CloseProcessHandle(thread);
-    DeleteSavedFile(setup.release());
+  bool startable = saved.file && HoldSetupFile(saved.file.get());
+  if (startable) {
+    const SetupFileFacts facts = ExamineSetupFile(saved.file.get(), !publisher.empty());
+    startable = HoldsBytesReceived(facts, saved) &&
+                (publisher.empty() || IsSignedByPublisher(facts.signature, publisher));
+  }
+  if (!startable && saved.file) DeleteSavedFile(saved.file.release());
+  if (startable && RunSetupProgram(saved.file.get())) {
+    DeleteSavedFile(saved.file.release());
   } else {
-    setup.reset();  // a checked program that would not start stays for the user
+    saved.file.reset();  // a checked program that would not start stays for the user
     ShowFailurePrompt(mainWindow, kStartFailedMessage, pageUrl);
   }
   PostCloseMessage(mainWindow);

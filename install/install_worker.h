@@ -2,7 +2,7 @@
 
 #include "common/window_handle.h"
 #include "net/download.h"
-#include "net/signature.h"
+#include "install/setup_file.h"
 
 // Runs the whole install once on the calling (worker) thread: choose the
 // channel, download "velnor-setup.exe" reporting to `progress`; on failure the
@@ -10,8 +10,9 @@
 // success hide the window, start the setup program without arguments, wait,
 // close both handles, delete the file, post WM_CLOSE to `mainWindow`. A failed
 // start shows the start-failed prompt, keeps the file, then posts WM_CLOSE.
-// With a publisher set at build time, a setup program not signed by it is a
-// failed start too, and its file is deleted.
+// A file that no longer holds exactly the bytes received, or (with a
+// publisher set at build time) is not signed by it, is a failed start too,
+// and its file is deleted.
 void InstallWorker(WindowHandle mainWindow, ProgressCallback progress);
 
 // True when the check found a valid signature whose signer's subject is

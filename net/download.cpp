@@ -34,39 +34,13 @@ struct PassHandles {
   }
 };
 
-// The digest and length of everything read from `file`, from its start.
-bool MeasureSavedFile(SavedFile file, Sha256& digest, std::uint64_t& length) {
-  RunningDigest running = BeginDigest();
-  if (running == nullptr) return false;
-  char buffer[kReadBufferSize];
-  bool ok = true;
-  length = 0;
-  for (std::uint32_t count = 0;; length += count) {
-    ok = ReadSavedFile(file, buffer, kReadBufferSize, count) && count <= kReadBufferSize;
-    if (!ok || count == 0) break;
-    ok = AddToDigest(running, buffer, count);
-    if (!ok) break;
-  }
-  return FinishDigest(running, digest) && ok;
-}
-
-// Opens the file just written again, so that nobody can change it from now
-// on, and checks that it holds exactly the bytes received. Such a file is the
-// only one that may be started.
-bool HoldCheckedFile(SavedFile file, const Sha256& received, std::uint64_t receivedLength) {
-  if (!ReopenSavedFile(file)) return false;
-  Sha256 found{};
-  std::uint64_t foundLength = 0;
-  return MeasureSavedFile(file, found, foundLength) && foundLength == receivedLength &&
-         found == received;
-}
-
 // Copies the body of a 200 response into `savePath`. The file is created only
 // here. A body that ended early or a file that could not be written is not a
 // download: the install worker would run whatever is in the file, so such a
-// file is deleted and the call fails.
+// file is deleted and the call fails. It is finished (kept) only once the
+// whole body is in.
 DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::string& error,
-                        const ProgressCallback& progress, HeldFile& checkedFile) {
+                        const ProgressCallback& progress, SavedBody& saved) {
   std::uint32_t total = 0;
   const bool hasLength = HttpQueryContentLength(request, total);
   if (!hasLength) total = 0;
@@ -114,19 +88,26 @@ DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::s
   // Without a digest of the bytes received there is nothing to check the
   // file against. A file that cannot be checked is never left behind under
   // the name, where the user, told to install by hand, might start it.
-  if (!digestOk || !HoldCheckedFile(file, value, received)) {
+  if (!digestOk) {
     DeleteSavedFile(file);
     error = "saved file check failed";
     return DownloadResult::CheckFailed;
   }
-  checkedFile.reset(file);
-  return DownloadResult::Checked;
+  if (!FinishSaveFile(file)) {
+    CloseSavedFile(file);
+    error = "failed to write save file";
+    return DownloadResult::Failed;
+  }
+  saved.file.reset(file);
+  saved.digest = value;
+  saved.length = received;
+  return DownloadResult::Saved;
 }
 
 }  // namespace
 
 DownloadResult DownloadFile(const std::string& url, const std::string& savePath, std::string& error,
-                            ProgressCallback progress, HeldFile& checkedFile) {
+                            ProgressCallback progress, SavedBody& saved) {
   std::string currentUrl = url;
   for (int pass = 0;;) {
     std::wstring host;
@@ -176,6 +157,6 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
       error = "HTTP status not OK: " + std::to_string(status);
       return DownloadResult::Failed;
     }
-    return SaveBody(handles.request, savePath, error, progress, checkedFile);
+    return SaveBody(handles.request, savePath, error, progress, saved);
   }
 }

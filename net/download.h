@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "net/digest.h"
 #include "net/save_file.h"
 
 // Called after every non-empty chunk written to the save file with the bytes
@@ -15,13 +16,19 @@ enum class DownloadResult {
   // Nothing was saved; a file that was already under the save path and was
   // not replaced is left alone.
   Failed,
-  // A whole body was saved, but the file could not be held as it was written
-  // (it could not be opened again, or no longer held exactly the bytes
-  // received). It has been deleted, and there is nothing to start.
+  // A whole body was received, but there is no digest of it to check the
+  // saved file against. The file has been deleted: there is nothing to start.
   CheckFailed,
-  // The saved file is held in `checkedFile`, checked against the length and
-  // SHA-256 of every byte received: the one result that may be started.
-  Checked,
+  // The whole body is in `saved`: the finished file, and the length and
+  // SHA-256 of every byte received, which the file must still hold when it
+  // is started.
+  Saved,
+};
+
+struct SavedBody {
+  HeldFile file;
+  Sha256 digest{};
+  std::uint64_t length = 0;
 };
 
 // Fetches `url` (https only) with GET into the file `savePath`, following at
@@ -29,4 +36,4 @@ enum class DownloadResult {
 // 200 response whose whole body was saved counts; every other end replaces
 // `error` with a short English diagnostic. `progress` may be empty.
 DownloadResult DownloadFile(const std::string& url, const std::string& savePath, std::string& error,
-                            ProgressCallback progress, HeldFile& checkedFile);
+                            ProgressCallback progress, SavedBody& saved);

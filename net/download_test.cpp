@@ -40,8 +40,7 @@ struct World {
   int openHttp = 0, openFiles = 0;
   Disk disk;
   int lastId = 0;
-  bool createFails = false, writeFails = false;
-  std::function<void(Disk&)> meddle;  // between write and check
+  bool createFails = false, writeFails = false, finishFails = false;
 };
 World w;
 
@@ -57,8 +56,7 @@ Handle OpenHttp() {
 struct SavedFileTag {
   std::string path;
   int id = 0;
-  bool writing = true, open = true;
-  std::size_t readAt = 0;
+  bool finished = false;
 };
 
 HttpSession HttpOpenSession() { return OpenHttp<HttpSession>(); }
@@ -96,40 +94,32 @@ void HttpCloseHandle(HttpRequest) { --w.openHttp; }
 void HttpCloseHandle(HttpConnection) { --w.openHttp; }
 void HttpCloseHandle(HttpSession) { --w.openHttp; }
 
-// As on Windows: an old file goes as a name, a new one is created; once let
-// go, the file is opened again or deleted only while the name is still its own.
+// As on Windows: an old file goes as a name, a new one is created marked for
+// deletion until it is finished; it is deleted only while the name is its own.
 SavedFile CreateSaveFile(const std::string& path) {
   if (w.createFails) return nullptr;
   w.disk[path] = {"", ++w.lastId};
   return ++w.openFiles, new SavedFileTag{path, w.lastId};
 }
 bool WriteSaveFile(SavedFile file, const void* bytes, std::uint32_t size) {
-  EXPECT_TRUE(file->writing && file->open);
+  EXPECT_FALSE(file->finished);  // kept only once the whole body is in
   w.disk[file->path].bytes.append(static_cast<const char*>(bytes), size);
   return !w.writeFails;
 }
-bool ReopenSavedFile(SavedFile file) {
-  if (w.meddle) w.meddle(w.disk);
-  file->writing = false;
-  const auto found = w.disk.find(file->path);
-  file->open = found != w.disk.end() && found->second.id == file->id;
-  return file->open;
-}
-bool ReadSavedFile(SavedFile file, void* buffer, std::uint32_t size, std::uint32_t& got) {
-  EXPECT_TRUE(!file->writing && file->open);
-  got = static_cast<std::uint32_t>(
-      w.disk[file->path].bytes.copy(static_cast<char*>(buffer), size, file->readAt));
-  file->readAt += got;
-  return true;
-}
-void CloseSavedFile(SavedFile file) {
-  --w.openFiles;
-  delete file;
+bool FinishSaveFile(SavedFile file) {
+  file->finished = !w.finishFails;
+  return file->finished;
 }
 void DeleteSavedFile(SavedFile file) {
   const auto found = w.disk.find(file->path);
   if (found != w.disk.end() && found->second.id == file->id) w.disk.erase(found);
-  CloseSavedFile(file);
+  --w.openFiles;
+  delete file;
+}
+void CloseSavedFile(SavedFile file) {
+  if (!file->finished) return DeleteSavedFile(file);  // the mark takes it with the handle
+  --w.openFiles;
+  delete file;
 }
 
 // A stand-in digest: the first 32 bytes themselves, enough for these short contents.
@@ -151,9 +141,7 @@ bool FinishDigest(RunningDigest digest, Sha256& value) {
 namespace {
 
 const std::string kOld = "the file that was here before", kOk = "untouched";
-const std::string kCheckFailed = "saved file check failed";
 using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-using Meddle = std::function<void(Disk&)>;
 
 Response Status(std::uint32_t status, std::optional<std::string> location = {}) {
   return {status, std::move(location), {}, {}};
@@ -163,8 +151,8 @@ Response Body(std::optional<std::uint32_t> length, std::vector<std::string> body
   return {200, {}, length, std::move(body), readFails};
 }
 
-// Every row starts with kOld in the save file. The error kOk: the file was
-// checked and handed on; kCheckFailed: saved, but not as it was written.
+// Every row starts with kOld in the save file. The error kOk: the whole body
+// was saved and the file handed on.
 struct Row {
   std::string label;
   std::vector<Response> responses;
@@ -172,15 +160,14 @@ struct Row {
   std::optional<std::string> file;  // nullopt: no file
   Calls progress;
   std::vector<std::string> requests;
-  Meddle meddle = {};
-  bool createFails = false, writeFails = false;
+  bool createFails = false, writeFails = false, finishFails = false;
   std::string url = "https://h/p";
 };
 
 // A URL form, as the request it makes (and its body saved), or refused unsent.
 Row Form(const std::string& url, const char* request = nullptr) {
-  if (request == nullptr) return {url, {}, "URL parse failed", kOld, {}, {}, {}, false, false, url};
-  return {url, {Body(1, {"x"})}, kOk, "x", {{1, 1}}, {request}, {}, false, false, url};
+  if (request == nullptr) return {url, {}, "URL parse failed", kOld, {}, {}, false, false, false, url};
+  return {url, {Body(1, {"x"})}, kOk, "x", {{1, 1}}, {request}, false, false, false, url};
 }
 
 TEST(DownloadFile, Table) {
@@ -213,13 +200,9 @@ TEST(DownloadFile, Table) {
       {"no answer", {}, "WinHttpSendRequest failed", kOld, {}, one},
       {"shorter than its length", {Body(9, {"abc"})}, "download incomplete", {}, {{3, 9}}, one},
       {"a read fails (a stall)", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}}, one},
-      {"cannot be created", body(), "failed to create save file", kOld, {}, one, {}, true},
-      {"cannot be written", body(), "failed to write save file", {}, {}, one, {}, false, true},
-      // Changed between the write and the check: never handed on, and deleted when
-      // the name is still its own; another file that took the name is left alone.
-      {"one byte", body(), kCheckFailed, {}, twice, one, [](Disk& d) { d["save"].bytes[0] = 'X'; }},
-      {"gone", body(), kCheckFailed, {}, twice, one, [](Disk& d) { d.erase("save"); }},
-      {"replaced", body(), kCheckFailed, "abcdef", twice, one, [](Disk& d) { d["save"].id = -1; }},
+      {"cannot be created", body(), "failed to create save file", kOld, {}, one, true},
+      {"cannot be written", body(), "failed to write save file", {}, {}, one, false, true},
+      {"cannot be kept", body(), "failed to write save file", {}, twice, one, false, false, true},
       // The URL forms: the host ends at the first "/" or ":", the port defaults to 443
       // and the path to "/", each byte widens to one unit; anything else (also a port
       // past 65535) is refused unsent.
@@ -242,21 +225,22 @@ TEST(DownloadFile, Table) {
     w = World{};
     w.responses = row.responses;
     w.disk["save"] = {kOld, 0};
-    w.meddle = row.meddle;
     w.createFails = row.createFails;
     w.writeFails = row.writeFails;
+    w.finishFails = row.finishFails;
     std::string error = kOk;
     Calls progress;
-    HeldFile held;
+    SavedBody saved;
     const DownloadResult result = DownloadFile(
         row.url, "save", error,
-        [&](std::uint64_t r, std::uint64_t t) { progress.emplace_back(r, t); }, held);
-    EXPECT_EQ(result, row.error == kOk            ? DownloadResult::Checked
-                      : row.error == kCheckFailed ? DownloadResult::CheckFailed
-                                                  : DownloadResult::Failed);
+        [&](std::uint64_t r, std::uint64_t t) { progress.emplace_back(r, t); }, saved);
+    EXPECT_EQ(result, row.error == kOk ? DownloadResult::Saved : DownloadResult::Failed);
     EXPECT_EQ(error, row.error);
-    EXPECT_EQ(held != nullptr, result == DownloadResult::Checked);
-    held.reset();
+    EXPECT_EQ(saved.file != nullptr, result == DownloadResult::Saved);
+    if (saved.file) {
+      EXPECT_EQ(saved.length, row.file->size());
+    }
+    saved.file.reset();
     EXPECT_EQ(
         w.disk.count("save") ? std::optional<std::string>(w.disk["save"].bytes) : std::nullopt,
         row.file);

@@ -18,7 +18,9 @@ windows_build() {
 
 if want size; then
   echo "== size of the release program"
-  cmake --workflow --preset release >/dev/null
+  # The size does not depend on whose subject is checked; one stands in.
+  VELNOR_SETUP_PUBLISHER="${VELNOR_SETUP_PUBLISHER:-CN=Velnor, O=Velnor, C=CN}" \
+    cmake --workflow --preset release >/dev/null
   python3 bench/size_report.py dist/velnor-installer.exe build/release/velnor-installer.map
 fi
 

@@ -10,6 +10,6 @@
 #include "common/files_win32.h"
 
 // True when `handle`, opened as `path` by OpenWithoutFollowing and held so the
-// name cannot move, is a directory (or else a file with no other name) and no
-// reparse point, by the handle's attributes and by the name's.
-bool IsPlainObject(HANDLE handle, const std::wstring& path, bool directory);
+// name cannot move, is a directory and no reparse point, by the handle's
+// attributes and by the name's.
+bool IsPlainFolder(HANDLE handle, const std::wstring& path);

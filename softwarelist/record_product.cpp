@@ -24,10 +24,10 @@ void MergeProductRecord(SoftwareList& list) {
   }
 }
 
-bool RecordProductInFile(const std::string& file) {
+bool RecordProductInFile(ListFolder folder, const std::string& file) {
   SoftwareList list;
   // Rewriting a list we could not read would drop the other products in it.
-  if (ReadSoftwareListFile(file, list) == FileReadResult::Failed) return false;
+  if (ReadSoftwareListFile(folder, file, list) == FileReadResult::Failed) return false;
   MergeProductRecord(list);
-  return WriteSoftwareList(file, list);
+  return WriteSoftwareList(folder, file, list);
 }

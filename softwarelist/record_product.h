@@ -12,10 +12,10 @@ SoftwareEntry ProductRecord();
 // appends the product record when there is none.
 void MergeProductRecord(SoftwareList& list);
 
-// Reads the list at `file` (UTF-8 path), merges the product into it and writes it back in
+// Reads the list `file` in `folder`, merges the product into it and writes it back in
 // the fixed form. A file that exists but cannot be read is left untouched.
 // False when nothing was written.
-bool RecordProductInFile(const std::string& file);
+bool RecordProductInFile(ListFolder folder, const std::string& file);
 
 // Records the product in config.toml of the hidden .velnor folder in the
 // user's profile. Silent: every failure just leaves the file as it was.

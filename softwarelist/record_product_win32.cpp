@@ -24,7 +24,7 @@ void RecordInProfile() {
   UniqueHandle folder = OpenWithoutFollowing(directory, GENERIC_READ | FILE_WRITE_ATTRIBUTES,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                                              FILE_FLAG_BACKUP_SEMANTICS);
-  if (!folder || !IsPlainObject(folder.get(), directory, true)) return;
+  if (!folder || !IsPlainFolder(folder.get(), directory)) return;
 
   // Security: hidden only after the check, through the handle, so never a link's target. The
   // hidden attribute alone, as SetFileAttributesW would set it; a failure is ignored: a folder
@@ -33,8 +33,7 @@ void RecordInProfile() {
   hidden.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
   SetFileInformationByHandle(folder.get(), FileBasicInfo, &hidden, sizeof hidden);
 
-  std::string file;
-  if (Utf8FromWide(directory + L"\\config.toml", file)) RecordProductInFile(file);
+  RecordProductInFile(reinterpret_cast<ListFolder>(folder.get()), "config.toml");
 }
 
 }  // namespace

@@ -94,9 +94,9 @@ std::string FormatSoftwareList(const SoftwareList& list) {
   return text;
 }
 
-FileReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list) {
+FileReadResult ReadSoftwareListFile(ListFolder folder, const std::string& name, SoftwareList& list) {
   std::string bytes;
-  const FileReadResult result = ReadWholeFile(path, kMaxSoftwareListBytes, bytes);
+  const FileReadResult result = ReadWholeFile(folder, name, kMaxSoftwareListBytes, bytes);
   // Bounded, so that what is made of it always fits in memory.
   if (bytes.size() > kMaxSoftwareListBytes) {
     list.clear();
@@ -107,6 +107,6 @@ FileReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list)
   return result;
 }
 
-bool WriteSoftwareList(const std::string& path, const SoftwareList& list) {
-  return ReplaceFileContents(path, FormatSoftwareList(list));
+bool WriteSoftwareList(ListFolder folder, const std::string& name, const SoftwareList& list) {
+  return ReplaceFileContents(folder, name, FormatSoftwareList(list));
 }

@@ -29,15 +29,15 @@ SoftwareList ParseSoftwareList(const std::string& text);
 // The fixed four-line form of `list`, every line ended by CR LF.
 std::string FormatSoftwareList(const SoftwareList& list);
 
-// Paths are UTF-8 text; the Windows layer opens files by the UTF-16 form of
-// that text, so every character of the path is kept.
+// Names are UTF-8 text; the Windows layer opens files by the UTF-16 form of
+// that text, so every character of the name is kept.
 
-// Reads and parses the file at `path`. `Failed` means the file exists but
+// Reads and parses the file `name` in `folder`. `Failed` means the file exists but
 // could not be opened or read to its end; `list` then holds the records that
 // stood before the error, or none when the file is longer than
 // kMaxSoftwareListBytes.
-FileReadResult ReadSoftwareListFile(const std::string& path, SoftwareList& list);
+FileReadResult ReadSoftwareListFile(ListFolder folder, const std::string& name, SoftwareList& list);
 
-// Replaces the file at `path` with the fixed form of `list` in one step: the
+// Replaces the file `name` in `folder` with the fixed form of `list` in one step: the
 // old file stays byte for byte unless the whole new content was written.
-bool WriteSoftwareList(const std::string& path, const SoftwareList& list);
+bool WriteSoftwareList(ListFolder folder, const std::string& name, const SoftwareList& list);

@@ -17,7 +17,8 @@ std::map<std::string, std::string> gFiles;
 const std::string kUnreadable = "unreadable.toml";
 }  // namespace
 
-FileReadResult ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes) {
+FileReadResult ReadWholeFile(ListFolder, const std::string& path, std::size_t limit,
+                             std::string& bytes) {
   bytes.clear();
   if (path == kUnreadable) return FileReadResult::Failed;
   if (gFiles.count(path) == 0) return FileReadResult::Missing;
@@ -25,7 +26,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::size_t limit, std::st
   return FileReadResult::Read;
 }
 
-bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
+bool ReplaceFileContents(ListFolder, const std::string& path, const std::string& bytes) {
   gFiles[path] = bytes;
   return true;
 }
@@ -97,7 +98,7 @@ TEST(RecordProductInFile, FirstExactNineOnly) {
   EXPECT_EQ(product, (SoftwareEntry{"velnor 视频格式转换器", "9", "1"}));
   for (const auto& row : rows) {
     gFiles = {{"config.toml", FormatSoftwareList(row.before)}};
-    EXPECT_TRUE(RecordProductInFile("config.toml"));
+    EXPECT_TRUE(RecordProductInFile(nullptr, "config.toml"));
     EXPECT_EQ(gFiles["config.toml"], FormatSoftwareList(row.after));
   }
   const std::string full(kMaxSoftwareListBytes, '\n');
@@ -111,7 +112,7 @@ TEST(RecordProductInFile, FirstExactNineOnly) {
   for (const auto& row : files) {
     gFiles.clear();
     if (!row.before.empty()) gFiles[row.path] = row.before;
-    EXPECT_EQ(RecordProductInFile(row.path), row.recorded) << row.path;
+    EXPECT_EQ(RecordProductInFile(nullptr, row.path), row.recorded) << row.path;
     // Not EXPECT_EQ: a failure would print 16 MiB.
     EXPECT_TRUE(gFiles[row.path] == (row.recorded ? FormatSoftwareList({product}) : row.before))
         << row.path;

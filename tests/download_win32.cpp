@@ -18,14 +18,14 @@ int main(int argc, char** argv) {
     std::string error, name = "file" + std::to_string(n) + ".bin";
     unsigned long long received = 0, total = 0;
     const ULONGLONG start = GetTickCount64();
-    HeldFile held;
+    SavedBody saved;
     const bool ok = DownloadFile(
                         argv[n], name, error,
                         [&](std::uint64_t r, std::uint64_t t) { received = r, total = t; },
-                        held) == DownloadResult::Checked;
+                        saved) == DownloadResult::Saved;
     std::printf("%s\t%llu\t%llu\t%llu\t", ok ? "ok" : error.c_str(), GetTickCount64() - start,
                 received, total);
-    held.reset();
+    saved.file.reset();
     std::ifstream file(name, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(file)), {});
     RunningDigest digest = ok ? BeginDigest() : nullptr;

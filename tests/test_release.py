@@ -12,15 +12,17 @@ import pefile
 # so a DLL planted beside the installer is never loaded at its start. COM's
 # ole32 and oleaut32 are known too, but delay-loaded all the same.
 KNOWN = set("advapi32 comdlg32 gdi32 imagehlp imm32 kernel32 msctf msvcrt normaliz nsi "
-            "psapi rpcrt4 sechost setupapi shell32 shlwapi user32 wldap32 ws2_32".split())
+            "ntdll psapi rpcrt4 sechost setupapi shell32 shlwapi user32 wldap32 ws2_32".split())
 # Shell metacharacters: the password must reach osslsigncode verbatim, and no log.
 PASSWORD = "it's $HOME; \"quoted\" `x`"
+PUBLISHER = "CN=Velnor release check, O=Velnor, C=CN"
 
 
 def build(folder, env):
     """The release preset built in folder: its build log (commands echoed)."""
     subprocess.run(["cmake", "-S", harness.ROOT, "-B", folder, "--preset", "release",
-                    "-DVELNOR_DIST_DIR=" + folder + "/dist"], env=env, check=True, stdout=subprocess.DEVNULL,
+                    "-DVELNOR_DIST_DIR=" + folder + "/dist",
+                    "-DVELNOR_SETUP_PUBLISHER=" + PUBLISHER], env=env, check=True, stdout=subprocess.DEVNULL,
                    timeout=300)
     run = subprocess.run(["cmake", "--build", folder, "-j2", "-v"], env=env, stdout=subprocess.PIPE,
                          stderr=subprocess.STDOUT, timeout=600)
@@ -73,3 +75,4 @@ def test_release_build():
                     for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == 24)
     text = pe.get_data(manifest.OffsetToData, manifest.Size).decode()
     assert 'level="requireAdministrator"' in text and "dpiAware" not in text
+    assert PUBLISHER.encode("utf-16-le") in program  # the setup program's signer is checked
