@@ -1,8 +1,8 @@
 // The stand-in setup program that the installer downloads and starts, and a
 // second program of its Wine prefix. It waits 90 s at most.
 //   peer                       as the setup program: tries to rename its own file, writes
-//                              setup.log and a copy of that file (setup.bin) there, and loads
-//                              the DLLs there unprotected
+//                              setup.log and a copy of that file (setup.bin) there, loads
+//                              the DLLs there unprotected, and ends once no setup.hold is there
 //   peer box <ok|cancel|none>  prints the text of the box "系统提示" and answers it
 //   peer try <file>            once <file> exists, tries once each to open it for writing,
 //                              rename it and delete it; prints each try's error code (0: done)
@@ -49,6 +49,7 @@ int Setup(int argc) {
   HANDLE search = FindFirstFileW(L"*.dll", &dll);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &dll))
     LoadLibraryW(dll.cFileName);
+  while (GetFileAttributesW(L"setup.hold") != INVALID_FILE_ATTRIBUTES && !Stopped()) Sleep(20);
   return 0;
 }
 

@@ -3,7 +3,9 @@
 import glob
 import os
 import pathlib
+import signal
 import subprocess
+import threading
 
 import harness
 import pefile
@@ -22,9 +24,20 @@ OTHER = b'[[software]]\r\nname = "other"\r\nproduct_id = "90"\r\ndistributor_id 
 RECORD = '[[software]]\r\nname = "velnor 视频格式转换器"\r\nproduct_id = "9"\r\ndistributor_id = "1"\r\n'
 
 
-def start(prefix, name, env=NATIVE_FIRST):  # the installer in a fresh folder, the marker DLLs beside it
-    return harness.Run(prefix, built("velnor-installer.exe"), harness.fresh(
-        built("installer-runs", name)), env, PLANTED)
+def start(prefix, name, env=NATIVE_FIRST, installer="velnor-installer.exe"):
+    # The installer in a fresh folder, the marker DLLs beside it.
+    return harness.Run(prefix, built(installer), harness.fresh(built("installer-runs", name)), env, PLANTED)
+
+
+TRACED = dict(NATIVE_FIRST, WINEDEBUG="+pid,+loaddll,trace+exec")
+
+
+def own_browser_launches(run):
+    # From Wine's exec trace (TRACED), by the installer's own process id: the shell's own
+    # trace is there too when this run started the prefix's session.
+    trace = open(run.path("out"), encoding="utf-8", errors="replace").read().splitlines()
+    own = next(l.split(":")[0] for l in trace if ":loaddll:" in l and "velnor-installer" in l)
+    return [l for l in trace if l.startswith(own + ":") and ":exec:" in l and "https://localhost:844" in l]
 
 
 def shown(prefix):
@@ -111,7 +124,7 @@ def test_download_failure(prefix, cert):
     folder = software_list(prefix)
     os.link(folder + "/config.toml", folder + "/second.toml")
     with harness.Server(cert, harness.installer_routes(b"", status=404), port=PORT):
-        run = start(prefix, "download-failure", dict(NATIVE_FIRST, WINEDEBUG="+pid,+loaddll,trace+exec"))
+        run = start(prefix, "download-failure", TRACED)
         box = prefix.wine(PEER, "box", "none", cwd=run.workdir)[1].replace("\r\n", "\n")
         assert box == DOWNLOAD_FAILED + TAIL
         assert harness.wait_until(run.browser, 10) == [RELEASE_URL]
@@ -121,11 +134,7 @@ def test_download_failure(prefix, cert):
         assert run.proc.poll() is None and shown(prefix)
         click_close_box(prefix)
         assert run.wait(20) == 0
-    assert planted_loads(run, "velnor-installer") == []
-    # The shell's own trace is here too when this run started the prefix's session.
-    trace = open(run.path("out"), encoding="utf-8", errors="replace").read().splitlines()
-    own = next(l.split(":")[0] for l in trace if ":loaddll:" in l and "velnor-installer.exe" in l)
-    assert [l for l in trace if l.startswith(own + ":") and ":exec:" in l and "https://localhost:844" in l] == []
+    assert planted_loads(run, "velnor-installer") == [] and own_browser_launches(run) == []
     assert (pathlib.Path(folder, "config.toml").read_bytes(), sorted(os.listdir(folder))) == (
         OTHER, ["config.toml", "second.toml"])
 
@@ -145,6 +154,7 @@ def test_close_box_during_download(prefix, cert):
         assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
     assert os.readlink(velnor) == elsewhere
     assert "body-end" not in server.events and run.browser() == [] and run.setup_log() == {}
+    assert not os.path.exists(run.path(SAVE_NAME))  # half written, it went with the process
     assert (pathlib.Path(elsewhere, "config.toml").read_bytes(), os.listdir(elsewhere),
             os.listxattr(elsewhere)) == (OTHER, ["config.toml"], [])
 
@@ -154,12 +164,21 @@ def test_saved_setup_program_guarded(prefix, cert, publisher):
     # while the body is half sent: each is refused. The stand-in then started is byte for
     # byte what was served, and held while it runs; it runs hidden, from the installer's folder,
     # without arguments, and loads the DLLs planted there, which the installer never does.
+    # Then, while it runs, another file comes to bear the name (from outside the prefix, which
+    # nothing blocks): the delete after the wait spares it.
     payload, work = harness.signed(open(PEER, "rb").read(), publisher), harness.fresh(built("installer-runs", "guarded"))
     hostile = prefix.launch([PEER, "try", SAVE_NAME], work + ".tries", cwd=work)
     routes = harness.installer_routes(payload, hold=lambda: hostile.poll() is not None)
+    pathlib.Path(work, "setup.hold").touch()
     with harness.Server(cert, routes, port=PORT):
         run = harness.Run(prefix, built("velnor-installer.exe"), work, NATIVE_FIRST, PLANTED)
+        assert harness.wait_until(lambda: os.path.exists(run.path("setup.bin")), 60)
+        os.rename(run.path(SAVE_NAME), run.path("started.exe"))
+        pathlib.Path(run.path(SAVE_NAME)).write_bytes(b"another file")
+        os.unlink(run.path("setup.hold"))
         assert run.wait() == 0
+    assert pathlib.Path(run.path(SAVE_NAME)).read_bytes() == b"another file"
+    # Wine answers 32 (sharing) while the file is still marked for deletion, where Windows says 5.
     assert hostile.wait(30) == 0 and open(work + ".tries").read().split() == ["32"] * 3
     cwd = windows_path(run.workdir).lower()
     assert {key: value.lower() for key, value in run.setup_log().items()} == {
@@ -179,9 +198,51 @@ def test_only_the_publishers_program_starts(prefix, cert, publisher, case):
         program = bytearray(harness.signed(program, publisher))
         code = pefile.PE(data=bytes(program)).sections[0].PointerToRawData + 64
         program[code] ^= 0xFF
+    # Unsigned, by the build that finds no SetDefaultDllDirectories, as on a Windows 7 without it:
+    # the delay-loaded DLLs (WinHTTP, GDI+, the signature check's) still come from System32 only.
+    # (Wine's own user32 then takes uxtheme from the program's folder, which Windows does not.)
+    installer = "tests/velnor-installer-win7-dll-search.exe" if case == "unsigned" else "velnor-installer.exe"
     with harness.Server(cert, harness.installer_routes(bytes(program)), port=PORT):
-        run = start(prefix, "unsigned-" + case.replace(" ", "-"))
+        run = start(prefix, "unsigned-" + case.replace(" ", "-"), installer=installer)
         box = prefix.wine(PEER, "box", "cancel", cwd=run.workdir)[1].replace("\r\n", "\n")
         assert run.wait(30) == 0
     assert box == START_FAILED + TAIL and run.setup_log() == {}
     assert not os.path.exists(run.path(SAVE_NAME))
+    assert [m for m in planted_loads(run, "velnor-installer") if "uxtheme" not in m] == []
+
+
+def test_no_desktop_shell(prefix, cert):
+    # The desktop shell ended once the window shows, then a failed download: nothing opens the
+    # browser, least of all the installer itself, elevated; the box shows all the same. Answered
+    # with xdotool: a new Wine program of the prefix could start the shell again. A profile with
+    # no list yet gets the product's record.
+    velnor = os.path.join(prefix.profile(), ".velnor")
+    os.rmdir(harness.fresh(velnor))
+    shell_gone = threading.Event()
+    fail = lambda handler: (shell_gone.wait(30), harness.reply(handler, 404))
+    with harness.Server(cert, {"/velnor-video/release": fail}, port=PORT):
+        run = start(prefix, "no-shell", TRACED)
+        assert harness.wait_until(lambda: shown(prefix), 30)
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                command, environment = (open("/proc/%s/%s" % (pid, f), "rb").read() for f in ("cmdline", "environ"))
+            except OSError:
+                continue
+            if b"explorer.exe" in command and b"WINEPREFIX=%s\0" % prefix.path.encode() in environment:
+                os.kill(int(pid), signal.SIGKILL)
+        shell_gone.set()
+        xdotool = lambda *args: subprocess.run(["xdotool", *args], env=prefix.env, capture_output=True, timeout=10)
+        assert harness.wait_until(lambda: xdotool("search", "--name", "^系统提示$").stdout, 30)
+        xdotool("search", "--name", "^系统提示$", "windowfocus", "--sync", "key", "Return")
+        assert harness.wait_until(lambda: not xdotool("search", "--name", "^系统提示$").stdout, 10)
+        assert run.proc.poll() is None and shown(prefix)
+        click_close_box(prefix)
+        assert run.wait(20) == 0
+    assert run.browser() == [] and own_browser_launches(run) == []
+    assert pathlib.Path(velnor, "config.toml").read_bytes() == RECORD.encode()
+
+
+def test_setup_file_descriptor(prefix):
+    # What the file is created with, walked in memory: Wine keeps no descriptor on files.
+    assert prefix.wine(built("tests", "descriptor_check.exe"))[1].split() == [
+        "protected=1", "owner=BA", "writers=SY,BA", "label=HI-NW"]
