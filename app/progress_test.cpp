@@ -10,22 +10,26 @@ namespace {
 
 using TextCase = std::pair<double, const wchar_t*>;
 
-// One download's reports in order, each with the record it must leave.
+// One download's reports in order, each with the record it must leave and
+// whether it changes the percentage text (the cue for screen readers).
 TEST(ProgressSampling, SpeedIsTheMeanOfEachSampleOfAtLeastOneSecond) {
   const struct {
     std::uint64_t tick, received, total;
     double speed;
+    bool textChanged;
   } steps[] = {
-      {5000, 10000, 0, 0},              // first report: only the sample's start
-      {5500, 50000, 1000000, 0},        // under a second: the sample goes on
-      {6000, 110000, 1000000, 100000},  // exactly a second: 100000 B/s
-      {6999, 150000, 1000000, 100000},  // a short interval keeps the speed
-      {8500, 610000, 1000000, 200000},  // 500000 B over the sample's 2.5 s
-      {9500, 610000, 1000000, 0},       // a stall reads 0
+      {5000, 10000, 0, 0, false},             // first report: only the sample's start
+      {5500, 50000, 1000000, 0, true},        // under a second: the sample goes on
+      {6000, 110000, 1000000, 100000, true},  // exactly a second: 100000 B/s
+      {6999, 150000, 1000000, 100000, true},  // a short interval keeps the speed
+      {8500, 610000, 1000000, 200000, true},  // 500000 B over the sample's 2.5 s
+      {9500, 610000, 1000000, 0, false},      // a stall reads 0
+      {9600, 612000, 1000000, 0, false},      // more bytes, still 61%
+      {9700, 616000, 1000000, 0, true},       // 61.6% shows 62%
   };
   ProgressState state;
   for (const auto& s : steps) {
-    RecordProgressReport(state, s.received, s.total, s.tick);
+    EXPECT_EQ(RecordProgressReport(state, s.received, s.total, s.tick), s.textChanged) << s.tick;
     EXPECT_EQ(state.received.load(), s.received) << s.tick;
     EXPECT_EQ(state.total.load(), s.total) << s.tick;
     EXPECT_DOUBLE_EQ(state.bytesPerSecond.load(), s.speed) << s.tick;
