@@ -10,8 +10,7 @@ namespace {
 
 using TextCase = std::pair<double, const wchar_t*>;
 
-// One download's reports in order, each with the record it must leave and
-// whether it changes the percentage text (the cue for screen readers).
+// One download's reports in order: the record each leaves, and whether it changes the shown %.
 TEST(ProgressSampling, SpeedIsTheMeanOfEachSampleOfAtLeastOneSecond) {
   const struct {
     std::uint64_t tick, received, total;
@@ -38,8 +37,7 @@ TEST(ProgressSampling, SpeedIsTheMeanOfEachSampleOfAtLeastOneSecond) {
 
 TEST(ProgressText, FractionPercentageAndSpeed) {
   const std::tuple<std::uint64_t, std::uint64_t, double> fractions[] = {
-      {0, 0, 0}, {123456, 0, 0},     {1, 4, 0.25},
-      {5, 3, 1}, {UINT64_MAX, 1, 1}, {UINT64_MAX, UINT64_MAX, 1}};
+      {123456, 0, 0}, {1, 4, 0.25}, {5, 3, 1}, {UINT64_MAX, UINT64_MAX, 1}};
   for (const auto& [received, total, fraction] : fractions)
     EXPECT_DOUBLE_EQ(ProgressFraction(received, total), fraction) << received;
 
@@ -52,10 +50,9 @@ TEST(ProgressText, FractionPercentageAndSpeed) {
   // KB/s without decimals below 1024 KB/s, then MB/s with two; 1 KB = 1024 B.
   // clang-format off
   const TextCase speeds[] = {
-      {0, L"0 KB/s"}, {-5, L"0 KB/s"}, {std::nan(""), L"0 KB/s"}, {300, L"0 KB/s"},
-      {100000, L"98 KB/s"}, {524288, L"512 KB/s"}, {1023.7 * 1024, L"1024 KB/s"},
-      {1048575.0, L"1024 KB/s"}, {1048576, L"1.00 MB/s"}, {5000000, L"4.77 MB/s"},
-      {HUGE_VAL, L"inf MB/s"}};
+      {-5, L"0 KB/s"}, {std::nan(""), L"0 KB/s"}, {300, L"0 KB/s"}, {100000, L"98 KB/s"},
+      {524288, L"512 KB/s"}, {1023.7 * 1024, L"1024 KB/s"}, {1048576, L"1.00 MB/s"},
+      {5000000, L"4.77 MB/s"}};
   // clang-format on
   for (const auto& [value, text] : speeds) EXPECT_EQ(FormatSpeedText(value), text) << value;
   EXPECT_LE(FormatSpeedText(1e300).size(), 31u);  // cut off at its buffer

@@ -6,18 +6,14 @@
 //   peer box <ok|cancel|none>  prints the text of the box "系统提示" and answers it
 //   peer try <file>            once <file> exists, tries once each to open it for writing,
 //                              rename it and delete it; prints each try's error code (0: done)
-//   peer read                  as a screen reader: hooks value changes and prints "hooked", then
-//                              "role<TAB>name<TAB>value<TAB>description" of the installer's client
-//                              object once shown, then the value after each value-change event of
-//                              that window until one differs from the first (exit 0)
-#include <windows.h>
-// clang-format off: after windows.h
-#include <oleacc.h>
-// clang-format on
-
+//   peer read                  as a screen reader: prints "hooked", the installer's client object
+//                              as "role<TAB>name<TAB>value<TAB>description" once shown, then the
+//                              value after each of its value-change events until one is new
 #include <fcntl.h>
 #include <io.h>
+#include <oleacc.h>
 #include <share.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
