@@ -27,7 +27,7 @@ const struct { PixelRect client; std::optional<ImageSize> track; BarRect bar; } 
     {{0, 0, 380, 100}, kNoTrack, {60, 65, 260, 12}},  // fallback: w - 120 from w = 380 on
     {{0, 0, 379, 100}, kNoTrack, {40, 65, 299, 12}},  // w - 80 below
     {{0, 0, 100, 50}, kNoTrack, {40, 15, 20, 12}},    // 20 wide at w = 100
-    {{0, 0, 300, 310}, kTrack, {20, 275, 260, 8}},     // never wider than w - 40
+    {{0, 0, 300, 310}, kTrack, {20, 275, 260, 8}},    // never wider than w - 40
     {{0, 0, 561, 310}, kTrack, {40, 275, 480, 8}},    // odd leftover: centring truncates
 };
 // Filled pixels of the shipped 480-pixel bar.
