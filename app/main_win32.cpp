@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/accessible_win32.h"
 #include "app/dll_search_win32.h"
 #include "app/layout.h"
 #include "app/paint_win32.h"
@@ -111,6 +112,7 @@ void OnCreate(HWND window) {
 }
 
 void OnDestroy() {
+  DisconnectAccessible();
   // The pictures go before GDI+ does.
   resources.pictures.background.reset();
   resources.pictures.track.reset();
@@ -143,6 +145,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_LBUTTONUP:
       OnLeftButtonUp(window, lParam);
+      return 0;
+    case WM_GETOBJECT:
+      return AnswerGetObject(window, wParam, lParam);
+    case kProgressValueChanged:
+      RaiseValueChange(window);
       return 0;
     case kWorkerNotStarted:
       ShowDownloadFailedPrompt(reinterpret_cast<WindowHandle>(window));

@@ -101,9 +101,7 @@ void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client,
   DrawBackground(buffer, paint, pictures.background.get(), w, h);
   SetBkMode(buffer, TRANSPARENT);
 
-  std::wstring name;
-  if (!WideFromUtf8(kProductName, name) || name.empty()) name = kFallbackName;
-  DrawFrameText(buffer, name, ProductNameRect(client), 20, 600, DT_SINGLELINE | DT_VCENTER);
+  DrawFrameText(buffer, ShownProductName(), ProductNameRect(client), 20, 600, DT_SINGLELINE | DT_VCENTER);
   DrawFrameText(buffer, kCloseGlyph, CloseGlyphRect(client), 30, 700,
                 DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 
@@ -124,6 +122,12 @@ void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client,
 }
 
 }  // namespace
+
+std::wstring ShownProductName() {
+  std::wstring name;
+  if (!WideFromUtf8(kProductName, name) || name.empty()) name = kFallbackName;
+  return name;
+}
 
 void PaintFrame(HWND window, const WindowPictures& pictures, const ProgressState& progress) {
   PAINTSTRUCT paint{};

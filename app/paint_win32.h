@@ -10,6 +10,7 @@
 // clang-format on
 
 #include <memory>
+#include <string>
 
 #include "app/progress.h"
 #include "common/handles_win32.h"
@@ -21,6 +22,10 @@ struct WindowPictures {
   std::unique_ptr<Gdiplus::Bitmap> track;  // PNG 201
   std::unique_ptr<Gdiplus::Bitmap> fill;   // PNG 202
 };
+
+// The product name as the window shows it: kProductName in UTF-16, or the
+// ASCII fallback "Velnor Installer" when it cannot be converted.
+std::wstring ShownProductName();
 
 // The WM_PAINT handler: draws one whole frame of `window` off-screen from the
 // pictures and the progress record, and copies it with one BitBlt.

@@ -8,6 +8,14 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
+// The whole percentage that FormatPercentText shows, halves rounded up.
+int ShownPercent(double fraction) {
+  // Written so that NaN falls to 0 instead of reaching the integer conversion.
+  if (!(fraction > 0.0)) fraction = 0.0;
+  if (fraction > 1.0) fraction = 1.0;
+  return static_cast<int>(fraction * 100.0 + 0.5);
+}
+
 }  // namespace
 
 ProgressState& SharedProgressState() {
@@ -15,8 +23,13 @@ ProgressState& SharedProgressState() {
   return state;
 }
 
-void RecordProgressReport(ProgressState& state, std::uint64_t received, std::uint64_t total,
+bool RecordProgressReport(ProgressState& state, std::uint64_t received, std::uint64_t total,
                           std::uint64_t now) {
+  // Only this thread writes the record: these are the previous report's counts.
+  // Compared as the whole percentages the text is printed from, without formatting.
+  const bool percentChanged =
+      ShownPercent(ProgressFraction(state.received.load(kRelaxed), state.total.load(kRelaxed))) !=
+      ShownPercent(ProgressFraction(received, total));
   state.received.store(received, kRelaxed);
   state.total.store(total, kRelaxed);
 
@@ -26,13 +39,14 @@ void RecordProgressReport(ProgressState& state, std::uint64_t received, std::uin
     state.bytesPerSecond.store(0.0, kRelaxed);
   } else {
     const std::uint64_t elapsed = now - sampleTick;
-    if (elapsed < 1000) return;  // the sample goes on; the speed keeps its value
+    if (elapsed < 1000) return percentChanged;  // the sample goes on; the speed keeps its value
     const std::uint64_t bytes = received - state.lastSampleBytes.load(kRelaxed);
     state.bytesPerSecond.store(static_cast<double>(bytes) / (static_cast<double>(elapsed) / 1000.0),
                                kRelaxed);
   }
   state.lastSampleBytes.store(received, kRelaxed);
   state.lastSampleTick.store(now, kRelaxed);
+  return percentChanged;
 }
 
 double ProgressFraction(std::uint64_t received, std::uint64_t total) {
@@ -44,12 +58,8 @@ double ProgressFraction(std::uint64_t received, std::uint64_t total) {
 }
 
 std::wstring FormatPercentText(double fraction) {
-  // Written so that NaN falls to 0 instead of reaching the integer conversion.
-  if (!(fraction > 0.0)) fraction = 0.0;
-  if (fraction > 1.0) fraction = 1.0;
-  const int percent = static_cast<int>(fraction * 100.0 + 0.5);
   char text[16];
-  std::snprintf(text, sizeof text, "%d%%", percent);
+  std::snprintf(text, sizeof text, "%d%%", ShownPercent(fraction));
   return WideFromAscii(text);
 }
 

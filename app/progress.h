@@ -28,8 +28,10 @@ ProgressState& SharedProgressState();
 // Stores one report and advances the speed sample, given the current
 // millisecond tick `now` (never 0 on a running system). A sample completes
 // at the first report at least 1000 ms after it began. No allocation, no lock,
-// no formatting: it runs after every downloaded chunk.
-void RecordProgressReport(ProgressState& state, std::uint64_t received, std::uint64_t total,
+// no formatting: it runs after every downloaded chunk. True when the report
+// changes the percentage text that the window shows, the one moment screen
+// readers are told the bar's value changed.
+bool RecordProgressReport(ProgressState& state, std::uint64_t received, std::uint64_t total,
                           std::uint64_t now);
 
 // The download's progress callable, bound to the main window: records the

@@ -6,11 +6,14 @@
 //   peer box <ok|cancel|none>  prints the text of the box "系统提示" and answers it
 //   peer try <file>            once <file> exists, tries once each to open it for writing,
 //                              rename it and delete it; prints each try's error code (0: done)
-#include <windows.h>
-
+//   peer read                  as a screen reader: prints "hooked", the installer's client object
+//                              as "role<TAB>name<TAB>value<TAB>description" once shown, then the
+//                              value after each of its value-change events until one is new
 #include <fcntl.h>
 #include <io.h>
+#include <oleacc.h>
 #include <share.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -34,7 +37,10 @@ int Setup(int argc) {
   const DWORD rename = Outcome(MoveFileExW(module, moved.c_str(), 0));
   FILE* log = _wfopen(L"setup.log", L"w, ccs=UTF-8");
   std::fwprintf(log, L"argc\t%d\ncwd\t%ls\nmodule\t%ls\nwindow\t%ls\nrename\t%lu\n", argc, cwd,
-                module, !window ? L"none" : IsWindowVisible(window) ? L"visible" : L"hidden",
+                module,
+                !window                   ? L"none"
+                : IsWindowVisible(window) ? L"visible"
+                                          : L"hidden",
                 rename);
   std::fclose(log);
   // As self-extracting setup programs read themselves: sharing read access only.
@@ -82,6 +88,61 @@ int Try(const std::wstring& file) {
   return 0;
 }
 
+HWND installer = nullptr;
+std::wstring firstValue;  // as read from the window
+bool valueChanged = false;
+
+std::wstring Read(IAccessible* object, VARIANT child,
+                  HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*)) {
+  BSTR text = nullptr;
+  std::wstring result = SUCCEEDED((object->*get)(child, &text)) && text ? text : L"?";
+  SysFreeString(text);
+  return result;
+}
+
+void CALLBACK OnValueChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
+                            DWORD) {
+  IAccessible* accessible = nullptr;
+  VARIANT id{};
+  if (window != installer ||
+      FAILED(AccessibleObjectFromEvent(window, object, child, &accessible, &id)))
+    return;
+  const std::wstring value = Read(accessible, id, &IAccessible::get_accValue);
+  accessible->Release();
+  std::wprintf(L"%ls\n", value.c_str());
+  valueChanged = value != firstValue;
+}
+
+int ReadWindow() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  _setmode(_fileno(stdout), _O_U8TEXT);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (!SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, OnValueChange,
+                       0, 0, WINEVENT_OUTOFCONTEXT))
+    return 1;
+  std::wprintf(L"hooked\n");
+  IAccessible* client = nullptr;
+  // Events queue up meanwhile; they are taken once the window has been read.
+  while (!(installer = FindWindowW(L"VelnorInstaller", nullptr)) || !IsWindowVisible(installer) ||
+         FAILED(AccessibleObjectFromWindow(installer, static_cast<DWORD>(OBJID_CLIENT),
+                                           __uuidof(IAccessible),
+                                           reinterpret_cast<void**>(&client)))) {
+    if (Stopped()) return 1;
+    Sleep(20);
+  }
+  VARIANT self{}, role{};
+  self.vt = VT_I4, self.lVal = CHILDID_SELF;
+  client->get_accRole(self, &role);
+  firstValue = Read(client, self, &IAccessible::get_accValue);
+  std::wprintf(L"%ld\t%ls\t%ls\t%ls\n", role.lVal,
+               Read(client, self, &IAccessible::get_accName).c_str(), firstValue.c_str(),
+               Read(client, self, &IAccessible::get_accDescription).c_str());
+  client->Release();
+  for (MSG message; !valueChanged && !Stopped(); Sleep(20))
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  return valueChanged ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -89,5 +150,6 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argv[1];
   if (mode == L"box" && argc == 3) return Box(argv[2]);
   if (mode == L"try" && argc == 3) return Try(argv[2]);
+  if (mode == L"read") return ReadWindow();
   return 2;
 }

@@ -3,6 +3,7 @@
 import glob
 import os
 import pathlib
+import re
 import signal
 import subprocess
 import threading
@@ -147,11 +148,19 @@ def test_close_box_during_download(prefix, cert):
     pathlib.Path(elsewhere, "config.toml").write_bytes(OTHER)
     os.rmdir(harness.fresh(velnor))  # later tests' harness.fresh makes a folder of it again
     os.symlink(elsewhere, velnor)
+    # A screen reader hooks value changes before the installer starts.
+    heard = built("installer-runs", "close.reader")
     with harness.Server(cert, harness.installer_routes(payload, rate=128 << 10), port=PORT) as server:
+        reader = prefix.launch([PEER, "read"], heard)
+        assert harness.wait_until(lambda: "hooked" in open(heard, encoding="utf-8").read(), 30)
         run = start(prefix, "close")
         assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
+        assert reader.wait(30) == 0, open(heard, encoding="utf-8").read()
         click_close_box(prefix)
         assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
+    # The bar once, then the value after each event up to one unlike the first.
+    assert re.fullmatch(r"hooked\n48\tvelnor 视频格式转换器\t(\d+)%\t\d+ KB/s\n(\d+%\n)*(?!\1%\n)\d+%\n",
+                        open(heard, encoding="utf-8").read())
     assert os.readlink(velnor) == elsewhere
     assert "body-end" not in server.events and run.browser() == [] and run.setup_log() == {}
     assert not os.path.exists(run.path(SAVE_NAME))  # half written, it went with the process
