@@ -18,10 +18,12 @@ namespace {
 
 struct Response {
   std::uint32_t status = 200;
-  std::optional<std::string> location;  // nullopt: none, or longer than it may be
-  std::optional<std::uint32_t> length;  // Content-Length
-  std::vector<std::string> body;        // one read each
-  bool readFails = false;               // the read after the body fails
+  std::optional<std::string> location;   // nullopt: none, or longer than it may be
+  std::optional<std::uint32_t> length;   // Content-Length
+  std::vector<std::string> body;         // one read each
+  bool readFails = false;                // the read after the body fails
+  HttpOutcome send = HttpOutcome::Done;  // of the send that this answers
+  unsigned schemes = 0;                  // what a 407 offers
 };
 
 // A file on the fake disk; `id` tells apart the files that bear one name in turn.
@@ -32,11 +34,15 @@ struct DiskFile {
 using Disk = std::map<std::string, DiskFile>;
 
 struct World {
-  std::vector<Response> responses;    // answers, in order
-  std::vector<std::string> requests;  // "host:port path" of each request
-  std::vector<int> timeouts;          // resolve, connect, send, receive
-  std::string connected;              // "host:port" of the last connection
-  std::size_t piece = 0;
+  std::vector<Response> responses;  // answers, in order, one for each send
+  // "host:port path[ route]" of each send, "lookup URL", "tls VERSIONS refused"
+  // and "logon SCHEME", in order
+  std::vector<std::string> requests;
+  std::string route, connected, opened;  // of the last session, connection, request
+  ProxySettings settings;
+  std::map<std::string, ProxyLookup> lookups;  // by URL; NoAnswer for the others
+  unsigned tlsRefused = 0;                     // refused when asked among others
+  std::size_t piece = 0, sent = 0;
   int openHttp = 0, openFiles = 0;
   Disk disk;
   int lastId = 0;
@@ -45,7 +51,7 @@ struct World {
 };
 World w;
 
-const Response& Current() { return w.responses[w.requests.size() - 1]; }
+const Response& Current() { return w.responses[w.sent - 1]; }
 
 template <typename Handle>
 Handle OpenHttp() {
@@ -61,21 +67,39 @@ struct SavedFileTag {
   std::size_t readAt = 0;
 };
 
-HttpSession HttpOpenSession() { return OpenHttp<HttpSession>(); }
+bool HttpReadProxySettings(ProxySettings& settings) { return settings = w.settings, true; }
+ProxyLookup HttpFindProxy(const ProxySettings&, const std::wstring& url, int) {
+  w.requests.push_back("lookup " + std::string(url.begin(), url.end()));
+  return w.lookups[w.requests.back().substr(7)];
+}
+HttpSession HttpOpenSession(const ProxyRoute& r) {
+  const std::string proxy(r.proxy.begin(), r.proxy.end()), bypass(r.bypass.begin(), r.bypass.end());
+  w.route = r.kind == RouteKind::Direct    ? " direct"
+            : r.kind == RouteKind::Default ? ""
+                                           : " via " + proxy + (bypass.empty() ? "" : " " + bypass);
+  return OpenHttp<HttpSession>();
+}
+bool HttpSetTlsVersions(HttpSession, unsigned versions) {
+  if (versions & w.tlsRefused) w.requests.push_back("tls " + std::to_string(versions) + " refused");
+  return !(versions & w.tlsRefused);
+}
 void HttpSetTimeouts(HttpSession, int resolve, int connect, int send, int receive) {
-  w.timeouts = {resolve, connect, send, receive};
+  EXPECT_EQ(std::vector<int>({resolve, connect, send, receive}), std::vector<int>(4, 30000));
 }
 HttpConnection HttpConnect(HttpSession, const std::wstring& host, std::uint16_t port) {
   w.connected = std::string(host.begin(), host.end()) + ":" + std::to_string(port);
   return OpenHttp<HttpConnection>();
 }
 HttpRequest HttpOpenGetRequest(HttpConnection, const std::wstring& path) {
-  w.requests.push_back(w.connected + " " + std::string(path.begin(), path.end()));
-  w.piece = 0;
+  w.opened = w.connected + " " + std::string(path.begin(), path.end()) + w.route;
   return OpenHttp<HttpRequest>();
 }
-bool HttpSendRequest(HttpRequest) { return w.requests.size() <= w.responses.size(); }
-bool HttpReceiveResponse(HttpRequest) { return true; }
+HttpOutcome HttpSendRequest(HttpRequest) {
+  w.requests.push_back(w.opened);
+  w.piece = 0;
+  return ++w.sent <= w.responses.size() ? Current().send : HttpOutcome::Failed;
+}
+HttpOutcome HttpReceiveResponse(HttpRequest) { return HttpOutcome::Done; }
 std::uint32_t HttpQueryStatus(HttpRequest) { return Current().status; }
 bool HttpQueryLocation(HttpRequest, std::string& location) {
   location = Current().location.value_or("");
@@ -90,6 +114,11 @@ bool HttpReadData(HttpRequest, void* buffer, std::uint32_t, std::uint32_t& recei
   received = 0;
   if (w.piece == r.body.size()) return !r.readFails;
   received = static_cast<std::uint32_t>(r.body[w.piece++].copy(static_cast<char*>(buffer), 8192));
+  return true;
+}
+unsigned HttpQueryProxySchemes(HttpRequest) { return Current().schemes; }
+bool HttpSetProxyCredentials(HttpRequest, unsigned scheme) {
+  w.requests.push_back("logon " + std::to_string(scheme));
   return true;
 }
 void HttpCloseHandle(HttpRequest) { --w.openHttp; }
@@ -175,12 +204,40 @@ struct Row {
   Meddle meddle = {};
   bool createFails = false, writeFails = false;
   std::string url = "https://h/p";
+  ProxySettings settings = {};
+  std::map<std::string, ProxyLookup> lookups = {};
+  unsigned tlsRefused = 0;
 };
 
 // A URL form, as the request it makes (and its body saved), or refused unsent.
 Row Form(const std::string& url, const char* request = nullptr) {
   if (request == nullptr) return {url, {}, "URL parse failed", kOld, {}, {}, {}, false, false, url};
   return {url, {Body(1, {"x"})}, kOk, "x", {{1, 1}}, {request}, {}, false, false, url};
+}
+
+Response Send(HttpOutcome outcome) { return {200, {}, {}, {}, false, outcome}; }
+Response Challenge(unsigned schemes) {
+  return {407, {}, {}, {}, false, HttpOutcome::Done, schemes};
+}
+
+// The route of each request as the log shows it, with "x" saved or `error`.
+Row Routed(const std::string& label, ProxySettings settings,
+           std::map<std::string, ProxyLookup> lookups, std::vector<Response> responses,
+           const std::string& error, std::vector<std::string> log, unsigned tlsRefused = 0) {
+  const bool ok = error == kOk;
+  return {label,
+          std::move(responses),
+          error,
+          ok ? "x" : kOld,
+          ok ? Calls{{1, 1}} : Calls{},
+          std::move(log),
+          {},
+          false,
+          false,
+          "https://h/p",
+          std::move(settings),
+          std::move(lookups),
+          tlsRefused};
 }
 
 TEST(DownloadFile, Table) {
@@ -193,6 +250,14 @@ TEST(DownloadFile, Table) {
   std::string cjk;
   for (int i = 0; i < 2037; ++i) cjk += "\xE8\xA7\x86";
   const std::string huge(1 << 20, 'a');
+  const std::string u = "https://h/p", g = "https://g/q";
+  const ProxySettings manual{false, L"", L"m:1", L""}, detect{true, L"", L"", L""};
+  const ProxySettings pacManual{false, L"http://pac/", L"m:1", L""};
+  const std::string m = "h:443 /p via m:1";
+  const ProxyLookup viaP{ProxyLookup::Proxy, L"p:8", L""}, direct{ProxyLookup::Direct, L"", L""};
+  const ProxyLookup late{ProxyLookup::TimedOut, L"", L""};
+  const HttpOutcome cut = HttpOutcome::Unreachable;
+  const auto x = [] { return Body(1, {"x"}); };
   const std::vector<Row> rows = {
       // clang-format off
       {"length, two reads", body(), kOk, "abcdef", twice, one},
@@ -235,6 +300,38 @@ TEST(DownloadFile, Table) {
       Form(" https://host/"), Form("https://host/\n"), Form("https://host/a\rb"),
       Form("https://host:65536/"), Form("https://host:4294967297/"),
       Form("https://host:99999999999999999999999/"),
+      // The route: the settings and the lookup's answers, each host asked once.
+      Routed("manual proxy, its bypass list", {false, L"", L"m:1", L"<local>"}, {}, {x()}, kOk,
+             {m + " <local>"}),
+      Routed("the PAC's proxy over the manual one", pacManual, {{u, viaP}}, {x()}, kOk,
+             {"lookup " + u, "h:443 /p via p:8"}),
+      Routed("the PAC's DIRECT over the manual proxy", pacManual, {{u, direct}}, {x()}, kOk,
+             {"lookup " + u, "h:443 /p direct"}),
+      Routed("no answer: the manual proxy", pacManual, {}, {x()}, kOk, {"lookup " + u, m}),
+      Routed("no answer, none set: the default", detect, {}, {x()}, kOk, {"lookup " + u, one[0]}),
+      Routed("each new host asked, a known one keeps its route", detect, {{u, viaP}, {g, direct}},
+             {Status(302, g), Status(302, "https://h/r"), x()}, kOk, {"lookup " + u,
+             "h:443 /p via p:8", "lookup " + g, "g:443 /q direct", "h:443 /r via p:8"}),
+      Routed("a lookup that timed out is not made again", pacManual, {{u, late}},
+             {Status(302, g), x()}, kOk, {"lookup " + u, m, "g:443 /q via m:1"}),
+      Routed("an unreachable proxy: one try direct, no redirect", manual, {},
+             {Send(cut), Status(302, g), Send(cut), Status(302, "https://h/r"), Send(cut), x()}, kOk,
+             {m, "h:443 /p direct", "g:443 /q via m:1", "g:443 /q direct", "h:443 /r via m:1",
+              "h:443 /r direct"}),
+      Routed("direct once", manual, {}, {Send(cut), Send(cut)}, "WinHttpSendRequest failed",
+             {m, "h:443 /p direct"}),
+      Routed("a proxy that answers, but not in TLS", manual, {}, {Send(HttpOutcome::Failed)},
+             "WinHttpSendRequest failed", {m}),
+      // A 407 answered once with the user's logon, Negotiate first; sent again when asked.
+      Routed("407 Negotiate", manual, {}, {Challenge(kNtlm | kNegotiate), Send(HttpOutcome::Resend),
+             x()}, kOk, {m, "logon 1", m, m}),
+      Routed("407 NTLM twice", manual, {}, {Challenge(kNtlm), Challenge(kNtlm)},
+             "HTTP status not OK: 407", {m, "logon 2", m}),
+      Routed("407 Basic only", manual, {}, {Challenge(0)}, "HTTP status not OK: 407", {m}),
+      // TLS 1.2 and 1.3 asked for; then 1.2 alone; then the defaults.
+      Routed("TLS 1.3 refused", {}, {}, {x()}, kOk, {"tls 3 refused", one[0]}, kTls13),
+      Routed("both refused", {}, {}, {x()}, kOk, {"tls 3 refused", "tls 1 refused", one[0]},
+             kTls12 | kTls13),
       // clang-format on
   };
   for (const Row& row : rows) {
@@ -245,6 +342,9 @@ TEST(DownloadFile, Table) {
     w.meddle = row.meddle;
     w.createFails = row.createFails;
     w.writeFails = row.writeFails;
+    w.settings = row.settings;
+    w.lookups = row.lookups;
+    w.tlsRefused = row.tlsRefused;
     std::string error = kOk;
     Calls progress;
     HeldFile held;
@@ -262,7 +362,6 @@ TEST(DownloadFile, Table) {
         row.file);
     EXPECT_EQ(progress, row.progress);
     EXPECT_EQ(w.requests, row.requests);
-    EXPECT_EQ(w.timeouts, std::vector<int>(row.requests.empty() ? 0 : 4, 30000));
     EXPECT_EQ(w.openHttp + w.openFiles, 0);
   }
 }
