@@ -6,7 +6,9 @@ import hashlib
 import http.server
 import os
 import pathlib
+import re
 import shutil
+import socket
 import ssl
 import struct
 import subprocess
@@ -61,7 +63,9 @@ class Prefix:
 
     def __init__(self, path, display=None, user=None):
         self.path, self.browser_log = path, path + "-browser.log"
-        self.env = dict(os.environ, VELNOR_WINEPREFIX=path, WINEPREFIX=path, WINEDEBUG="-all")
+        # Without the Unix http_proxy family: WinHTTP's default access type follows it.
+        self.env = {k: v for k, v in os.environ.items() if not re.fullmatch(r"(?i)(http|https|no|all)_proxy", k)}
+        self.env.update(VELNOR_WINEPREFIX=path, WINEPREFIX=path, WINEDEBUG="-all")
         self.env.update({k: v for k, v in (("DISPLAY", display), ("USER", user)) if v})
 
     def launch(self, command, output, env=None, cwd=None):
@@ -118,7 +122,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.server.requests.append((self.requestline, self.headers.get("User-Agent", "")))
-        self.server.routes.get(self.path, lambda handler: reply(handler, 404))(self)
+        # Through a proxy's tunnel the request line names the origin too (absolute form).
+        path = re.sub(r"^https://[^/]*", "", self.path)
+        self.server.routes.get(path, lambda handler: reply(handler, 404))(self)
 
 
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
@@ -145,12 +151,13 @@ def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, h
 
 
 class Server(http.server.ThreadingHTTPServer):
-    # HTTPS on 127.0.0.1:port (0: any free one); routes maps a path to a
+    # HTTPS on 127.0.0.1:port (0: any free one), plain HTTP without a cert, at
+    # most TLS version tls_max when given; routes maps a path to a
     # function of the request handler; requests lists (request line, User-Agent);
     # events holds the times of the last body's start and end.
     daemon_threads = True
 
-    def __init__(self, cert, routes, port=0):
+    def __init__(self, cert, routes, port=0, tls_max=None):
         self.routes, self.requests, self.events = routes, [], {}
         # Other build folders use the same fixed port: take turns for a while.
         for attempt in range(240):
@@ -160,9 +167,13 @@ class Server(http.server.ThreadingHTTPServer):
             except OSError:
                 time.sleep(0.5)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        cert.configure_cert(context)
-        # The handshake runs on the first read, in the request's own thread.
-        self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
+        if tls_max:  # OpenSSL offers TLS 1.1 and older only at security level 0
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+            context.minimum_version, context.maximum_version = ssl.TLSVersion.TLSv1, tls_max
+        if cert:
+            cert.configure_cert(context)
+            # The handshake runs on the first read, in the request's own thread.
+            self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
         self.port = self.server_port
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
@@ -172,6 +183,48 @@ class Server(http.server.ThreadingHTTPServer):
     def __exit__(self, *exc):
         self.shutdown()
         self.server_close()
+
+
+def set_proxy(prefix, proxy="", bypass="", pac="", detect=False):
+    """The user's proxy settings (Internet Options) in the prefix: a manual proxy with
+    its bypass list, a PAC URL, auto-detection; none of them given: direct."""
+    flags = 1 | 2 * bool(proxy) | 4 * bool(pac) | 8 * detect
+    blob = struct.pack("<3I", 0x46, 1, flags) + b"".join(
+        struct.pack("<I", len(text)) + text.encode() for text in (proxy, bypass, pac)) + bytes(32)
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+    if prefix.wine("reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d", blob.hex(), "/f")[0]:
+        raise RuntimeError("the proxy settings could not be written")
+
+
+class Proxy:
+    """squid on 127.0.0.1, demanding Basic authentication when basic; log() is its
+    access log, a line for each request (a tunnel's when it closes)."""
+
+    def __init__(self, folder, basic=False):
+        with socket.socket() as probe:  # a free port
+            probe.bind(("127.0.0.1", 0))
+            self.port = probe.getsockname()[1]
+        os.chmod(fresh(folder), 0o777)  # squid writes as its own user
+        self.path, allow = folder + "/access.log", "authed" if basic else "localhost"
+        pathlib.Path(folder, "squid.conf").write_text("\n".join([
+            "http_port 127.0.0.1:%d" % self.port, "visible_hostname velnor-test", "pinger_enable off",
+            "auth_param basic program /usr/lib/squid/basic_fake_auth", "acl authed proxy_auth REQUIRED",
+            "http_access allow " + allow, "http_access deny all", "cache deny all", "shutdown_lifetime 0 seconds",
+            "access_log stdio:%s" % self.path, "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
+        self.proc = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        if not wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", self.port)) == 0, 30):
+            raise RuntimeError("squid did not start")
+
+    def log(self):
+        return open(self.path, errors="replace").read() if os.path.exists(self.path) else ""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.terminate()
+        self.proc.wait(30)
 
 
 def installer_routes(payload, status=200, rate=0, hold=None):

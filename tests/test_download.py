@@ -1,8 +1,14 @@
 # DownloadFile over WinHTTP under Wine against HTTPS servers on 127.0.0.1
 # whose CA only the test prefix trusts: what only the real library shows.
 # The download loop's own rules are tested natively over a fake transport.
+import contextlib
 import hashlib
 import os
+import pathlib
+import socket
+import ssl
+import subprocess
+import threading
 
 import harness
 import pytest
@@ -67,3 +73,88 @@ def test_body_with_and_without_content_length(run):
     for n, (path, total) in enumerate((("/length", "100000"), ("/unsized", "0")), 1):
         assert open(os.path.join(run[2], "file%d.bin" % n), "rb").read() == BODY
         assert run[0][path][2:] == ["100000", total, hashlib.sha256(BODY).hexdigest()]
+
+
+# The user's proxy settings, each row against real peers: squid (its log the
+# evidence), a PAC script on loopback, a PAC server that never answers, and servers
+# offering TLS 1.1 and 1.2 at most. Target localhost, proxy 127.0.0.1: with one host
+# string for both, Wine would skip CONNECT.
+SMALL = BODY[:1000]
+ROUTES = [  # settings, the server, outcome, CONNECT through the proxy, milliseconds
+    ("manual proxy", dict(proxy="{proxy}"), "main", "ok", True, ANY),
+    ("PAC naming the proxy", dict(pac="{pac}/proxy.pac"), "main", "ok", True, ANY),
+    ("bypass list naming localhost", dict(proxy="{proxy}", bypass="localhost"), "main", "ok", False, ANY),
+    ("PAC naming a proxy where nothing listens", dict(pac="{pac}/dead.pac"), "main", "ok", False, ANY),
+    # In a namespace whose resolver is a stub answering "no such name".
+    ("auto-detection, no WPAD server", dict(detect=True), "main", "ok", False, range(5000)),
+    ("a PAC server that never answers, then the manual proxy", dict(pac="{hang}/proxy.pac", proxy="{proxy}"),
+     "main", "ok", True, range(4500, 9000)),
+    ("a proxy demanding Basic", dict(proxy="{basic}"), "main", "WinHttpSendRequest failed", False, ANY),
+    ("a server offering TLS 1.1 at most", {}, "tls1.1", "WinHttpSendRequest failed", False, ANY),
+    ("a server offering TLS 1.2 at most", {}, "tls1.2", "ok", False, ANY)]
+
+
+def no_such_name():
+    """A DNS server on 127.0.0.1:53 answering every query "no such name": the names asked."""
+    dns, asked = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), []
+    dns.bind(("127.0.0.1", 53))
+
+    def answer():
+        while True:
+            query, peer = dns.recvfrom(512)
+            end = query.index(b"\0", 12) + 5  # header and question only
+            asked.append(query[12:end - 4])
+            dns.sendto(query[:2] + b"\x81\x83\0\1" + bytes(6) + query[12:end], peer)
+    threading.Thread(target=answer, daemon=True).start()
+    return asked
+
+
+@pytest.fixture(scope="module")
+def peers(prefix, cert):
+    with contextlib.ExitStack() as stack:
+        servers = {name: stack.enter_context(harness.Server(cert, {"/small": lambda h: reply(h, 200, SMALL)},
+                                                            tls_max=tls))
+                   for name, tls in (("main", None), ("tls1.1", ssl.TLSVersion.TLSv1_1), ("tls1.2", ssl.TLSVersion.TLSv1_2))}
+        proxy = stack.enter_context(harness.Proxy(harness.built("tests", "proxy")))
+        basic = stack.enter_context(harness.Proxy(harness.built("tests", "proxy-basic"), True))
+        hang = stack.enter_context(socket.create_server(("127.0.0.1", 0)))  # accepts, never answers
+        pac = stack.enter_context(harness.Server(None, {}))
+        with socket.create_server(("127.0.0.1", 0)) as closed:
+            dead = closed.getsockname()[1]
+        pac.routes.update({"/proxy.pac": lambda h: reply(h, 200, b'function FindProxyForURL(u, h) '
+                                                        b'{ return "PROXY 127.0.0.1:%d"; }' % proxy.port),
+                           "/dead.pac": lambda h: reply(h, 200, b'function FindProxyForURL(u, h) '
+                                                       b'{ return "PROXY 127.0.0.1:%d"; }' % dead)})
+        names = {"proxy": "127.0.0.1:%d" % proxy.port, "basic": "127.0.0.1:%d" % basic.port,
+                 "pac": "http://127.0.0.1:%d" % pac.port, "hang": "http://127.0.0.1:%d" % hang.getsockname()[1]}
+        yield servers, proxy, basic, pac, names, no_such_name()
+    harness.set_proxy(prefix)
+
+
+@pytest.mark.parametrize("label, settings, server, outcome, tunnelled, milliseconds", ROUTES, ids=[r[0] for r in ROUTES])
+def test_route(prefix, peers, label, settings, server, outcome, tunnelled, milliseconds):
+    servers, proxy, basic, pac, names, asked = peers
+    harness.set_proxy(prefix, **{k: v.format(**names) if isinstance(v, str) else v for k, v in settings.items()})
+    work, seen = harness.fresh(harness.built("tests", "route-run")), (len(proxy.log()), len(basic.log()))
+    command = [os.path.join(harness.ROOT, "cmake", "wine-run.sh"), harness.built("tests", "download_check.exe"),
+               "https://localhost:%d/small" % servers[server].port]
+    if settings.get("detect"):  # no lookup leaves the machine
+        prefix.kill()  # Wine takes the computer's domain from the wineserver's host name
+        conf = pathlib.Path(work, "resolv.conf")
+        conf.write_text("nameserver 127.0.0.1\n")
+        command = ["unshare", "-m", "-u", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && '
+                   'hostname pc1.corp.example.test && exec "$@"', str(conf), *command]
+    with open(os.path.join(work, "out"), "wb") as out:
+        subprocess.run(command, env=prefix.env, cwd=work, stdout=out, stderr=out, timeout=120)
+    if settings.get("detect"):
+        prefix.kill()
+    line = open(os.path.join(work, "out"), encoding="utf-8").read().splitlines()[-1].split("\t")
+    assert line[0] == outcome and int(line[1]) in milliseconds
+    connect = "CONNECT localhost:%d" % servers[server].port
+    assert bool(harness.wait_until(lambda: connect in proxy.log()[seen[0]:], 5 * tunnelled)) == tunnelled
+    if "pac" in settings and "hang" not in settings["pac"]:
+        assert pac.requests[-1][0] == "GET /%s HTTP/1.1" % settings["pac"].split("/")[-1]
+    if "basic" in settings.get("proxy", ""):
+        assert harness.wait_until(lambda: "TCP_DENIED/407" in basic.log()[seen[1]:], 5)
+    if settings.get("detect"):
+        assert any(name.startswith(b"\4wpad") for name in asked)
