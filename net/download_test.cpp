@@ -46,7 +46,7 @@ struct World {
   int openHttp = 0, openFiles = 0;
   Disk disk;
   int lastId = 0;
-  bool createFails = false, writeFails = false;
+  bool writeFails = false;
   std::function<void(Disk&)> meddle;  // between write and check
 };
 World w;
@@ -128,7 +128,6 @@ void HttpCloseHandle(HttpSession) { --w.openHttp; }
 // As on Windows: an old file goes as a name, a new one is created; once let
 // go, the file is opened again or deleted only while the name is still its own.
 SavedFile CreateSaveFile(const std::string& path) {
-  if (w.createFails) return nullptr;
   w.disk[path] = {"", ++w.lastId};
   return ++w.openFiles, new SavedFileTag{path, w.lastId};
 }
@@ -202,7 +201,7 @@ struct Row {
   Calls progress;
   std::vector<std::string> requests;
   Meddle meddle = {};
-  bool createFails = false, writeFails = false;
+  bool writeFails = false;
   std::string url = "https://h/p";
   ProxySettings settings = {};
   std::map<std::string, ProxyLookup> lookups = {};
@@ -211,8 +210,8 @@ struct Row {
 
 // A URL form, as the request it makes (and its body saved), or refused unsent.
 Row Form(const std::string& url, const char* request = nullptr) {
-  if (request == nullptr) return {url, {}, "URL parse failed", kOld, {}, {}, {}, false, false, url};
-  return {url, {Body(1, {"x"})}, kOk, "x", {{1, 1}}, {request}, {}, false, false, url};
+  if (request == nullptr) return {url, {}, "URL parse failed", kOld, {}, {}, {}, false, url};
+  return {url, {Body(1, {"x"})}, kOk, "x", {{1, 1}}, {request}, {}, false, url};
 }
 
 Response Send(HttpOutcome outcome) { return {200, {}, {}, {}, false, outcome}; }
@@ -225,19 +224,9 @@ Row Routed(const std::string& label, ProxySettings settings,
            std::map<std::string, ProxyLookup> lookups, std::vector<Response> responses,
            const std::string& error, std::vector<std::string> log, unsigned tlsRefused = 0) {
   const bool ok = error == kOk;
-  return {label,
-          std::move(responses),
-          error,
-          ok ? "x" : kOld,
-          ok ? Calls{{1, 1}} : Calls{},
-          std::move(log),
-          {},
-          false,
-          false,
-          "https://h/p",
-          std::move(settings),
-          std::move(lookups),
-          tlsRefused};
+  Row row{label, std::move(responses), error, ok ? "x" : kOld, ok ? Calls{{1, 1}} : Calls{}, log};
+  row.settings = std::move(settings), row.lookups = std::move(lookups), row.tlsRefused = tlsRefused;
+  return row;
 }
 
 TEST(DownloadFile, Table) {
@@ -251,9 +240,9 @@ TEST(DownloadFile, Table) {
   for (int i = 0; i < 2037; ++i) cjk += "\xE8\xA7\x86";
   const std::string huge(1 << 20, 'a');
   const std::string u = "https://h/p", g = "https://g/q";
-  const ProxySettings manual{false, L"", L"m:1", L""}, detect{true, L"", L"", L""};
+  const ProxySettings manual{false, L"", L"m:1", L""}, pac{false, L"http://pac/", L"", L""};
   const ProxySettings pacManual{false, L"http://pac/", L"m:1", L""};
-  const std::string m = "h:443 /p via m:1";
+  const std::string m = "h:443 /p via m:1", r = "https://h/r";
   const ProxyLookup viaP{ProxyLookup::Proxy, L"p:8", L""}, direct{ProxyLookup::Direct, L"", L""};
   const ProxyLookup late{ProxyLookup::TimedOut, L"", L""};
   const HttpOutcome cut = HttpOutcome::Unreachable;
@@ -266,20 +255,14 @@ TEST(DownloadFile, Table) {
       {"only 200 succeeds, the file left alone", {Status(204)}, "HTTP status not OK: 204", kOld, {}, one},
       {"two redirects", {Status(302, r8), Status(308, r9), Body(1, {"x"})}, kOk, "x", {{1, 1}},
        {"h:443 /p", "h:8 /r", "g:9 /q?x=1"}},
-      {"a third redirect", {Status(301, r8), Status(303, r8), Status(307, r8)},
-       "Too many redirects", kOld, {}, {"h:443 /p", "h:8 /r", "h:8 /r"}},
       {"longest Location", {Status(302, "https://h/" + cjk), Body(1, {"x"})}, kOk, "x", {{1, 1}},
        {"h:443 /p", "h:443 /" + cjk}},
       {"relative Location", {Status(302, "/r")}, "URL parse failed", kOld, {}, one},
       {"http Location", {Status(302, "http://h/r")}, "URL parse failed", kOld, {}, one},
-      {"empty Location", {Status(302, "")}, "URL parse failed", kOld, {}, one},
-      {"no (usable) Location", {Status(301)}, "HTTP status not OK: 301", kOld, {}, one},
       {"not a redirect status", {Status(300, r8)}, "HTTP status not OK: 300", kOld, {}, one},
-      {"no answer", {}, "WinHttpSendRequest failed", kOld, {}, one},
       {"shorter than its length", {Body(9, {"abc"})}, "download incomplete", {}, {{3, 9}}, one},
-      {"a read fails (a stall)", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}}, one},
-      {"cannot be created", body(), "failed to create save file", kOld, {}, one, {}, true},
-      {"cannot be written", body(), "failed to write save file", {}, {}, one, {}, false, true},
+      {"no length, a read fails", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}}, one},
+      {"cannot be written", body(), "failed to write save file", {}, {}, one, {}, true},
       // Changed between the write and the check: never handed on, and deleted when
       // the name is still its own; another file that took the name is left alone.
       {"one byte", body(), kCheckFailed, {}, twice, one, [](Disk& d) { d["save"].bytes[0] = 'X'; }},
@@ -300,38 +283,23 @@ TEST(DownloadFile, Table) {
       Form(" https://host/"), Form("https://host/\n"), Form("https://host/a\rb"),
       Form("https://host:65536/"), Form("https://host:4294967297/"),
       Form("https://host:99999999999999999999999/"),
-      // The route: the settings and the lookup's answers, each host asked once.
-      Routed("manual proxy, its bypass list", {false, L"", L"m:1", L"<local>"}, {}, {x()}, kOk,
-             {m + " <local>"}),
-      Routed("the PAC's proxy over the manual one", pacManual, {{u, viaP}}, {x()}, kOk,
-             {"lookup " + u, "h:443 /p via p:8"}),
-      Routed("the PAC's DIRECT over the manual proxy", pacManual, {{u, direct}}, {x()}, kOk,
-             {"lookup " + u, "h:443 /p direct"}),
-      Routed("no answer: the manual proxy", pacManual, {}, {x()}, kOk, {"lookup " + u, m}),
-      Routed("no answer, none set: the default", detect, {}, {x()}, kOk, {"lookup " + u, one[0]}),
-      Routed("each new host asked, a known one keeps its route", detect, {{u, viaP}, {g, direct}},
-             {Status(302, g), Status(302, "https://h/r"), x()}, kOk, {"lookup " + u,
-             "h:443 /p via p:8", "lookup " + g, "g:443 /q direct", "h:443 /r via p:8"}),
-      Routed("a lookup that timed out is not made again", pacManual, {{u, late}},
-             {Status(302, g), x()}, kOk, {"lookup " + u, m, "g:443 /q via m:1"}),
-      Routed("an unreachable proxy: one try direct, no redirect", manual, {},
-             {Send(cut), Status(302, g), Send(cut), Status(302, "https://h/r"), Send(cut), x()}, kOk,
-             {m, "h:443 /p direct", "g:443 /q via m:1", "g:443 /q direct", "h:443 /r via m:1",
-              "h:443 /r direct"}),
-      Routed("direct once", manual, {}, {Send(cut), Send(cut)}, "WinHttpSendRequest failed",
-             {m, "h:443 /p direct"}),
-      Routed("a proxy that answers, but not in TLS", manual, {}, {Send(HttpOutcome::Failed)},
-             "WinHttpSendRequest failed", {m}),
+      // The route: the lookup's answer over the manual proxy, each new host asked, a
+      // known one keeping its route; a lookup that timed out not made again.
+      Routed("per host", pacManual, {{u, direct}, {g, viaP}}, {Status(302, g), Status(302, r), x()}, kOk,
+             {"lookup " + u, "h:443 /p direct", "lookup " + g, "g:443 /q via p:8", "h:443 /r direct"}),
+      Routed("timed out", pac, {{u, late}}, {Status(302, g), x()}, kOk, {"lookup " + u, one[0], "g:443 /q"}),
+      // An unreachable proxy: one try direct in each request, which is no redirect.
+      Routed("unreachable", manual, {}, {Send(cut), Status(302, g), Send(cut), Status(302, r), Send(cut),
+             Send(cut)}, "WinHttpSendRequest failed", {m, "h:443 /p direct", "g:443 /q via m:1",
+             "g:443 /q direct", "h:443 /r via m:1", "h:443 /r direct"}),
       // A 407 answered once with the user's logon, Negotiate first; sent again when asked.
       Routed("407 Negotiate", manual, {}, {Challenge(kNtlm | kNegotiate), Send(HttpOutcome::Resend),
-             x()}, kOk, {m, "logon 1", m, m}),
-      Routed("407 NTLM twice", manual, {}, {Challenge(kNtlm), Challenge(kNtlm)},
-             "HTTP status not OK: 407", {m, "logon 2", m}),
+             Challenge(kNegotiate)}, "HTTP status not OK: 407", {m, "logon 1", m, m}),
+      Routed("407 NTLM", manual, {}, {Challenge(kNtlm), x()}, kOk, {m, "logon 2", m}),
       Routed("407 Basic only", manual, {}, {Challenge(0)}, "HTTP status not OK: 407", {m}),
       // TLS 1.2 and 1.3 asked for; then 1.2 alone; then the defaults.
       Routed("TLS 1.3 refused", {}, {}, {x()}, kOk, {"tls 3 refused", one[0]}, kTls13),
-      Routed("both refused", {}, {}, {x()}, kOk, {"tls 3 refused", "tls 1 refused", one[0]},
-             kTls12 | kTls13),
+      Routed("both refused", {}, {}, {x()}, kOk, {"tls 3 refused", "tls 1 refused", one[0]}, 3),
       // clang-format on
   };
   for (const Row& row : rows) {
@@ -340,7 +308,6 @@ TEST(DownloadFile, Table) {
     w.responses = row.responses;
     w.disk["save"] = {kOld, 0};
     w.meddle = row.meddle;
-    w.createFails = row.createFails;
     w.writeFails = row.writeFails;
     w.settings = row.settings;
     w.lookups = row.lookups;
