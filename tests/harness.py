@@ -196,6 +196,31 @@ def set_proxy(prefix, proxy="", bypass="", pac="", detect=False):
         raise RuntimeError("the proxy settings could not be written")
 
 
+def no_such_name():
+    """A DNS server on 127.0.0.1:53 answering every query "no such name": the names asked."""
+    dns, asked = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), []
+    dns.bind(("127.0.0.1", 53))
+
+    def answer():
+        while True:
+            query, peer = dns.recvfrom(512)
+            end = query.index(b"\0", 12) + 5  # header and question only
+            asked.append(query[12:end - 4])
+            dns.sendto(query[:2] + b"\x81\x83\0\1" + bytes(6) + query[12:end], peer)
+    threading.Thread(target=answer, daemon=True).start()
+    return asked
+
+
+def private_resolver(folder, command):
+    """command in namespaces of its own where the resolver is 127.0.0.1 (no_such_name())
+    and the host name has a domain: auto-detection then asks for wpad.corp.example.test
+    there and nowhere else. Wine takes the domain from the wineserver's host name, so
+    none may be running (Prefix.kill) when it starts."""
+    pathlib.Path(folder, "resolv.conf").write_text("nameserver 127.0.0.1\n")
+    return ["unshare", "-m", "-u", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && '
+            'hostname pc1.corp.example.test && exec "$@"', folder + "/resolv.conf", *command]
+
+
 class Proxy:
     """squid on 127.0.0.1, demanding Basic authentication when basic; log() is its
     access log, a line for each request (a tunnel's when it closes)."""

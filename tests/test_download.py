@@ -94,21 +94,6 @@ ROUTES = [  # settings, the server, outcome, CONNECT through the proxy, millisec
     ("a server offering TLS 1.2 at most", {}, "tls1.2", "ok", False, ANY)]
 
 
-def no_such_name():
-    """A DNS server on 127.0.0.1:53 answering every query "no such name": the names asked."""
-    dns, asked = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), []
-    dns.bind(("127.0.0.1", 53))
-
-    def answer():
-        while True:
-            query, peer = dns.recvfrom(512)
-            end = query.index(b"\0", 12) + 5  # header and question only
-            asked.append(query[12:end - 4])
-            dns.sendto(query[:2] + b"\x81\x83\0\1" + bytes(6) + query[12:end], peer)
-    threading.Thread(target=answer, daemon=True).start()
-    return asked
-
-
 @pytest.fixture(scope="module")
 def peers(prefix, cert):
     with contextlib.ExitStack() as stack:
@@ -127,7 +112,7 @@ def peers(prefix, cert):
                                                        b'{ return "PROXY 127.0.0.1:%d"; }' % dead)})
         names = {"proxy": "127.0.0.1:%d" % proxy.port, "basic": "127.0.0.1:%d" % basic.port,
                  "pac": "http://127.0.0.1:%d" % pac.port, "hang": "http://127.0.0.1:%d" % hang.getsockname()[1]}
-        yield servers, proxy, basic, pac, names, no_such_name()
+        yield servers, proxy, basic, pac, names, harness.no_such_name()
     harness.set_proxy(prefix)
 
 
@@ -139,11 +124,8 @@ def test_route(prefix, peers, label, settings, server, outcome, tunnelled, milli
     command = [os.path.join(harness.ROOT, "cmake", "wine-run.sh"), harness.built("tests", "download_check.exe"),
                "https://localhost:%d/small" % servers[server].port]
     if settings.get("detect"):  # no lookup leaves the machine
-        prefix.kill()  # Wine takes the computer's domain from the wineserver's host name
-        conf = pathlib.Path(work, "resolv.conf")
-        conf.write_text("nameserver 127.0.0.1\n")
-        command = ["unshare", "-m", "-u", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && '
-                   'hostname pc1.corp.example.test && exec "$@"', str(conf), *command]
+        prefix.kill()
+        command = harness.private_resolver(work, command)
     with open(os.path.join(work, "out"), "wb") as out:
         subprocess.run(command, env=prefix.env, cwd=work, stdout=out, stderr=out, timeout=120)
     if settings.get("detect"):
