@@ -2,6 +2,7 @@
 # demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
 # the build folder, an HTTPS server on 127.0.0.1, the installer run from a
 # folder of its own. Every wait is bounded.
+import contextlib
 import hashlib
 import http.server
 import os
@@ -221,35 +222,29 @@ def private_resolver(folder, command):
             'hostname pc1.corp.example.test && exec "$@"', folder + "/resolv.conf", *command]
 
 
-class Proxy:
-    """squid on 127.0.0.1, demanding Basic authentication when basic; log() is its
-    access log, a line for each request (a tunnel's when it closes)."""
-
-    def __init__(self, folder, basic=False):
-        with socket.socket() as probe:  # a free port
-            probe.bind(("127.0.0.1", 0))
-            self.port = probe.getsockname()[1]
-        os.chmod(fresh(folder), 0o777)  # squid writes as its own user
-        self.path, allow = folder + "/access.log", "authed" if basic else "localhost"
-        pathlib.Path(folder, "squid.conf").write_text("\n".join([
-            "http_port 127.0.0.1:%d" % self.port, "visible_hostname velnor-test", "pinger_enable off",
-            "auth_param basic program /usr/lib/squid/basic_fake_auth", "acl authed proxy_auth REQUIRED",
-            "http_access allow " + allow, "http_access deny all", "cache deny all", "shutdown_lifetime 0 seconds",
-            "access_log stdio:%s" % self.path, "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
-        self.proc = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        if not wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", self.port)) == 0, 30):
+@contextlib.contextmanager
+def proxy(folder):
+    """squid on two ports of 127.0.0.1, the second demanding Basic authentication:
+    (the ports, a function giving its access log, a line for each request, a
+    tunnel's when it closes)."""
+    with socket.socket() as one, socket.socket() as two:  # free ports
+        ports = [s.bind(("127.0.0.1", 0)) or s.getsockname()[1] for s in (one, two)]
+    os.chmod(fresh(folder), 0o777)  # squid writes as its own user
+    pathlib.Path(folder, "squid.conf").write_text("\n".join([
+        "http_port 127.0.0.1:%d" % ports[0], "http_port 127.0.0.1:%d" % ports[1], "acl basic localport %d" % ports[1],
+        "auth_param basic program /usr/lib/squid/basic_fake_auth", "acl authed proxy_auth REQUIRED",
+        "http_access allow !basic", "http_access allow authed", "cache deny all", "pinger_enable off",
+        "visible_hostname velnor-test", "shutdown_lifetime 0 seconds", "access_log stdio:%s/access.log" % folder,
+        "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
+    squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=subprocess.DEVNULL)
+    try:
+        if not wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", ports[1])) == 0, 30):
             raise RuntimeError("squid did not start")
-
-    def log(self):
-        return open(self.path, errors="replace").read() if os.path.exists(self.path) else ""
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.terminate()
-        self.proc.wait(30)
+        yield ports, lambda: pathlib.Path(folder, "access.log").read_text() if os.path.exists(
+            folder + "/access.log") else ""
+    finally:
+        squid.terminate()
+        squid.wait(30)
 
 
 def installer_routes(payload, status=200, rate=0, hold=None):
