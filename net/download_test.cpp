@@ -73,10 +73,10 @@ ProxyLookup HttpFindProxy(const ProxySettings&, const std::wstring& url, int) {
   return w.lookups[w.requests.back().substr(7)];
 }
 HttpSession HttpOpenSession(const ProxyRoute& r) {
-  const std::string proxy(r.proxy.begin(), r.proxy.end()), bypass(r.bypass.begin(), r.bypass.end());
-  w.route = r.kind == RouteKind::Direct    ? " direct"
-            : r.kind == RouteKind::Default ? ""
-                                           : " via " + proxy + (bypass.empty() ? "" : " " + bypass);
+  const std::string proxy(r.proxy.begin(), r.proxy.end());  // bypass lists: under Wine
+  w.route = r.kind == RouteKind::Direct  ? " direct"
+            : r.kind == RouteKind::Proxy ? " via " + proxy
+                                         : "";
   return OpenHttp<HttpSession>();
 }
 bool HttpSetTlsVersions(HttpSession, unsigned versions) {
@@ -230,7 +230,7 @@ Row Routed(const std::string& label, ProxySettings settings,
 }
 
 TEST(DownloadFile, Table) {
-  const std::string r8 = "https://h:8/r", r9 = "https://g:9/q?x=1";
+  const std::string r8 = "https://h:8/r";
   const std::vector<std::string> one = {"h:443 /p"};
   const auto body = [] { return std::vector<Response>{Body(6, {"abc", "def"})}; };
   const Calls twice = {{3, 6}, {6, 6}};
@@ -250,11 +250,8 @@ TEST(DownloadFile, Table) {
   const std::vector<Row> rows = {
       // clang-format off
       {"length, two reads", body(), kOk, "abcdef", twice, one},
-      {"no length", {Body({}, {"ab", "c"})}, kOk, "abc", {{2, 0}, {3, 0}}, one},
       {"empty body", {Body(0, {})}, kOk, "", {}, one},
       {"only 200 succeeds, the file left alone", {Status(204)}, "HTTP status not OK: 204", kOld, {}, one},
-      {"two redirects", {Status(302, r8), Status(308, r9), Body(1, {"x"})}, kOk, "x", {{1, 1}},
-       {"h:443 /p", "h:8 /r", "g:9 /q?x=1"}},
       {"longest Location", {Status(302, "https://h/" + cjk), Body(1, {"x"})}, kOk, "x", {{1, 1}},
        {"h:443 /p", "h:443 /" + cjk}},
       {"relative Location", {Status(302, "/r")}, "URL parse failed", kOld, {}, one},
