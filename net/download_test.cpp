@@ -258,7 +258,8 @@ TEST(DownloadFile, Table) {
       {"http Location", {Status(302, "http://h/r")}, "URL parse failed", kOld, {}, one},
       {"not a redirect status", {Status(300, r8)}, "HTTP status not OK: 300", kOld, {}, one},
       {"shorter than its length", {Body(9, {"abc"})}, "download incomplete", {}, {{3, 9}}, one},
-      {"no length, a read fails", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}}, one},
+      {"no length, a read fails", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}},
+       one},
       {"cannot be written", body(), "failed to write save file", {}, {}, one, {}, true},
       // Changed between the write and the check: never handed on, and deleted when
       // the name is still its own; another file that took the name is left alone.
@@ -282,13 +283,15 @@ TEST(DownloadFile, Table) {
       Form("https://host:99999999999999999999999/"),
       // The route: the lookup's answer over the manual proxy, each new host asked, a
       // known one keeping its route; a lookup that timed out not made again.
-      Routed("per host", pacManual, {{u, direct}, {g, viaP}}, {Status(302, g), Status(302, r), x()}, kOk,
-             {"lookup " + u, "h:443 /p direct", "lookup " + g, "g:443 /q via p:8", "h:443 /r direct"}),
-      Routed("timed out", pac, {{u, late}}, {Status(302, g), x()}, kOk, {"lookup " + u, one[0], "g:443 /q"}),
+      Routed("per host", pacManual, {{u, direct}, {g, viaP}}, {Status(302, g), Status(302, r), x()},
+             kOk, {"lookup " + u, "h:443 /p direct", "lookup " + g, "g:443 /q via p:8",
+             "h:443 /r direct"}),
+      Routed("timed out", pac, {{u, late}}, {Status(302, g), x()}, kOk,
+             {"lookup " + u, one[0], "g:443 /q"}),
       // An unreachable proxy: one try direct in each request, which is no redirect.
-      Routed("unreachable", manual, {}, {Send(cut), Status(302, g), Send(cut), Status(302, r), Send(cut),
-             Send(cut)}, "WinHttpSendRequest failed", {m, "h:443 /p direct", "g:443 /q via m:1",
-             "g:443 /q direct", "h:443 /r via m:1", "h:443 /r direct"}),
+      Routed("unreachable", manual, {}, {Send(cut), Status(302, g), Send(cut), Status(302, r),
+             Send(cut), Send(cut)}, "WinHttpSendRequest failed", {m, "h:443 /p direct",
+             "g:443 /q via m:1", "g:443 /q direct", "h:443 /r via m:1", "h:443 /r direct"}),
       // A 407 answered once with the user's logon, Negotiate first; sent again when asked.
       Routed("407 Negotiate", manual, {}, {Challenge(kNtlm | kNegotiate), Send(HttpOutcome::Resend),
              Challenge(kNegotiate)}, "HTTP status not OK: 407", {m, "logon 1", m, m}),
