@@ -1,7 +1,9 @@
 // Start-up benchmark: time from CreateProcessW to the moment the program's
-// message loop first goes idle (WaitForInputIdle), which comes after its
-// window was shown and its first WM_PAINT handled. The installer and the
-// minimal window program are started in turns, several rounds, in one run.
+// window is shown and painted: visible, with no part of it waiting for a
+// WM_PAINT. (WaitForInputIdle can return before the window is even shown.)
+// The installer and the minimal window program are started in turns, several
+// rounds, in one run; a round in which either shows no painted window within
+// 30 s is reported and left out.
 //
 // Usage: startup_bench.exe <rounds> <installer.exe> <minimal.exe>
 #include <windows.h>
@@ -14,9 +16,9 @@
 
 namespace {
 
-// True when the process owns a visible top-level window: idle alone would
-// also be reached by a program that never showed one.
-bool HasVisibleWindow(DWORD processId) {
+// True when the process owns a visible top-level window that has been painted
+// (its update region is empty).
+bool HasPaintedWindow(DWORD processId) {
   struct Search {
     DWORD processId;
     bool found;
@@ -26,7 +28,10 @@ bool HasVisibleWindow(DWORD processId) {
         auto* s = reinterpret_cast<Search*>(context);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == s->processId && IsWindowVisible(window)) s->found = true;
+        if (owner == s->processId && IsWindowVisible(window) &&
+            !GetUpdateRect(window, nullptr, FALSE)) {
+          s->found = true;
+        }
         return !s->found;
       },
       reinterpret_cast<LPARAM>(&search));
@@ -45,9 +50,12 @@ double MeasureOnce(const std::wstring& program) {
                       nullptr, &startup, &process)) {
     return -1;
   }
-  const DWORD waited = WaitForInputIdle(process.hProcess, 30000);
+  bool shown = false;
+  for (int poll = 0; poll < 30000 && !shown; ++poll) {
+    shown = HasPaintedWindow(process.dwProcessId);
+    if (!shown) Sleep(1);
+  }
   QueryPerformanceCounter(&end);
-  const bool shown = waited == 0 && HasVisibleWindow(process.dwProcessId);
   TerminateProcess(process.hProcess, 0);
   WaitForSingleObject(process.hProcess, 5000);
   CloseHandle(process.hThread);
@@ -75,14 +83,17 @@ int wmain(int argc, wchar_t** argv) {
     const double a = MeasureOnce(argv[2]);
     const double b = MeasureOnce(argv[3]);
     if (a < 0 || b < 0) {
-      std::fwprintf(stderr, L"round %d: a program did not start, never went idle or showed no window\n", round);
-      return 1;
+      std::fwprintf(stderr,
+                    L"round %d left out: a program did not start or showed no painted window\n",
+                    round);
+      continue;
     }
     installer.push_back(a);
     minimal.push_back(b);
   }
   const double i = Median(installer), m = Median(minimal);
-  std::printf("start-up to first idle (median of %d rounds)\n", rounds);
+  std::printf("start-up to the shown, painted window (median of %zu rounds of %d)\n",
+              installer.size(), rounds);
   std::printf("  velnor-installer.exe  %8.1f ms\n", i);
   std::printf("  minimal window        %8.1f ms\n", m);
   std::printf("  ratio installer/minimal %.2f (goal at most 1.5)\n", m > 0 ? i / m : 0.0);

@@ -4,6 +4,7 @@
 
 #include "net/digest.h"
 #include "net/http_transport.h"
+#include "net/proxy_route.h"
 #include "net/url.h"
 
 namespace {
@@ -104,11 +105,64 @@ DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::s
   return DownloadResult::Saved;
 }
 
+// TLS 1.2 or newer on every session: unless asked, Windows 7 offers only
+// SSL 3.0 and TLS 1.0, and download servers require TLS 1.2. Before Windows 11
+// the TLS 1.3 flag is refused; where TLS 1.2 is refused too, the system's
+// defaults stay. TLS 1.1 and older are refused where this is accepted: RFC
+// 8996 retired them.
+void AskForModernTls(HttpSession session) {
+  if (!HttpSetTlsVersions(session, kTls12 | kTls13)) HttpSetTlsVersions(session, kTls12);
+}
+
+// Sends the request until it has an answer: again when the transport asks,
+// and once more with the user's own logon when a proxy's 407 offers Negotiate
+// or NTLM (WinHTTP's default logon policy has already failed to answer it, and
+// stays: lowered, it would hand the logon to every server). A second 407, or
+// one offering neither, is the answer. Returns the failing step's text, or
+// null with `unreachable` telling whether the peer could not be reached.
+const char* SendAndReceive(HttpRequest request, bool& unreachable) {
+  bool answeredProxy = false;
+  const char* failed = "WinHttpSendRequest failed";
+  for (int send = 0; send < 3; ++send) {
+    HttpOutcome outcome = HttpSendRequest(request);
+    failed = "WinHttpSendRequest failed";
+    if (outcome == HttpOutcome::Done) {
+      outcome = HttpReceiveResponse(request);
+      failed = "WinHttpReceiveResponse failed";
+    }
+    if (outcome == HttpOutcome::Resend) continue;
+    unreachable = outcome == HttpOutcome::Unreachable;
+    if (outcome != HttpOutcome::Done) return failed;
+    if (HttpQueryStatus(request) != 407 || answeredProxy) return nullptr;
+    const unsigned offered = HttpQueryProxySchemes(request);
+    const unsigned scheme = (offered & kNegotiate) ? kNegotiate : offered & kNtlm;
+    if (scheme == 0 || !HttpSetProxyCredentials(request, scheme)) return nullptr;
+    answeredProxy = true;
+  }
+  return failed;
+}
+
+// Opens the session (on `route`), connection and request into `handles` and
+// sends it; the failing step's text, or null once an answer is in.
+const char* OpenAndSend(PassHandles& handles, const ProxyRoute& route, const std::wstring& host,
+                        std::int32_t port, const std::wstring& path, bool& unreachable) {
+  handles.session = HttpOpenSession(route);
+  if (!handles.session) return "WinHttpOpen failed";
+  AskForModernTls(handles.session);
+  HttpSetTimeouts(handles.session, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+  handles.connection = HttpConnect(handles.session, host, static_cast<std::uint16_t>(port));
+  if (!handles.connection) return "WinHttpConnect failed";
+  handles.request = HttpOpenGetRequest(handles.connection, path);
+  if (!handles.request) return "WinHttpOpenRequest failed";
+  return SendAndReceive(handles.request, unreachable);
+}
+
 }  // namespace
 
 DownloadResult DownloadFile(const std::string& url, const std::string& savePath, std::string& error,
                             ProgressCallback progress, SavedBody& saved) {
   std::string currentUrl = url;
+  RunRoutes routes;
   for (int pass = 0;;) {
     std::wstring host;
     std::int32_t port = 0;
@@ -118,29 +172,20 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
       return DownloadResult::Failed;
     }
 
+    // Chosen before anything is saved: the save file comes after a 200.
+    ProxyRoute route = RouteFor(routes, currentUrl, host);
     PassHandles handles;
-    handles.session = HttpOpenSession();
-    if (!handles.session) {
-      error = "WinHttpOpen failed";
-      return DownloadResult::Failed;
+    bool unreachable = false;
+    const char* failed = OpenAndSend(handles, route, host, port, path, unreachable);
+    // A proxy that cannot be reached gets one try direct, as part of the same
+    // request (it is no redirect).
+    if (failed != nullptr && unreachable && route.kind == RouteKind::Proxy) {
+      handles.Close();
+      failed = OpenAndSend(handles, ProxyRoute{RouteKind::Direct, {}, {}}, host, port, path,
+                           unreachable);
     }
-    HttpSetTimeouts(handles.session, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
-    handles.connection = HttpConnect(handles.session, host, static_cast<std::uint16_t>(port));
-    if (!handles.connection) {
-      error = "WinHttpConnect failed";
-      return DownloadResult::Failed;
-    }
-    handles.request = HttpOpenGetRequest(handles.connection, path);
-    if (!handles.request) {
-      error = "WinHttpOpenRequest failed";
-      return DownloadResult::Failed;
-    }
-    if (!HttpSendRequest(handles.request)) {
-      error = "WinHttpSendRequest failed";
-      return DownloadResult::Failed;
-    }
-    if (!HttpReceiveResponse(handles.request)) {
-      error = "WinHttpReceiveResponse failed";
+    if (failed != nullptr) {
+      error = failed;
       return DownloadResult::Failed;
     }
 

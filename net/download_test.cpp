@@ -18,10 +18,12 @@ namespace {
 
 struct Response {
   std::uint32_t status = 200;
-  std::optional<std::string> location;  // nullopt: none, or longer than it may be
-  std::optional<std::uint32_t> length;  // Content-Length
-  std::vector<std::string> body;        // one read each
-  bool readFails = false;               // the read after the body fails
+  std::optional<std::string> location;   // nullopt: none, or longer than it may be
+  std::optional<std::uint32_t> length;   // Content-Length
+  std::vector<std::string> body;         // one read each
+  bool readFails = false;                // the read after the body fails
+  HttpOutcome send = HttpOutcome::Done;  // of the send that this answers
+  unsigned schemes = 0;                  // what a 407 offers
 };
 
 // A file on the fake disk; `id` tells apart the files that bear one name in turn.
@@ -32,19 +34,23 @@ struct DiskFile {
 using Disk = std::map<std::string, DiskFile>;
 
 struct World {
-  std::vector<Response> responses;    // answers, in order
-  std::vector<std::string> requests;  // "host:port path" of each request
-  std::vector<int> timeouts;          // resolve, connect, send, receive
-  std::string connected;              // "host:port" of the last connection
-  std::size_t piece = 0;
+  std::vector<Response> responses;  // answers, in order, one for each send
+  // "host:port path[ route]" of each send, "lookup URL", "tls VERSIONS refused"
+  // and "logon SCHEME", in order
+  std::vector<std::string> requests;
+  std::string route, connected, opened;  // of the last session, connection, request
+  ProxySettings settings;
+  std::map<std::string, ProxyLookup> lookups;  // by URL; NoAnswer for the others
+  unsigned tlsRefused = 0;                     // refused when asked among others
+  std::size_t piece = 0, sent = 0;
   int openHttp = 0, openFiles = 0;
   Disk disk;
   int lastId = 0;
-  bool createFails = false, writeFails = false, finishFails = false;
+  bool writeFails = false, finishFails = false;
 };
 World w;
 
-const Response& Current() { return w.responses[w.requests.size() - 1]; }
+const Response& Current() { return w.responses[w.sent - 1]; }
 
 template <typename Handle>
 Handle OpenHttp() {
@@ -59,21 +65,39 @@ struct SavedFileTag {
   bool finished = false;
 };
 
-HttpSession HttpOpenSession() { return OpenHttp<HttpSession>(); }
+bool HttpReadProxySettings(ProxySettings& settings) { return settings = w.settings, true; }
+ProxyLookup HttpFindProxy(const ProxySettings&, const std::wstring& url, int) {
+  w.requests.push_back("lookup " + std::string(url.begin(), url.end()));
+  return w.lookups[w.requests.back().substr(7)];
+}
+HttpSession HttpOpenSession(const ProxyRoute& r) {
+  const std::string proxy(r.proxy.begin(), r.proxy.end());  // bypass lists: under Wine
+  w.route = r.kind == RouteKind::Direct  ? " direct"
+            : r.kind == RouteKind::Proxy ? " via " + proxy
+                                         : "";
+  return OpenHttp<HttpSession>();
+}
+bool HttpSetTlsVersions(HttpSession, unsigned versions) {
+  if (versions & w.tlsRefused) w.requests.push_back("tls " + std::to_string(versions) + " refused");
+  return !(versions & w.tlsRefused);
+}
 void HttpSetTimeouts(HttpSession, int resolve, int connect, int send, int receive) {
-  w.timeouts = {resolve, connect, send, receive};
+  EXPECT_EQ(std::vector<int>({resolve, connect, send, receive}), std::vector<int>(4, 30000));
 }
 HttpConnection HttpConnect(HttpSession, const std::wstring& host, std::uint16_t port) {
   w.connected = std::string(host.begin(), host.end()) + ":" + std::to_string(port);
   return OpenHttp<HttpConnection>();
 }
 HttpRequest HttpOpenGetRequest(HttpConnection, const std::wstring& path) {
-  w.requests.push_back(w.connected + " " + std::string(path.begin(), path.end()));
-  w.piece = 0;
+  w.opened = w.connected + " " + std::string(path.begin(), path.end()) + w.route;
   return OpenHttp<HttpRequest>();
 }
-bool HttpSendRequest(HttpRequest) { return w.requests.size() <= w.responses.size(); }
-bool HttpReceiveResponse(HttpRequest) { return true; }
+HttpOutcome HttpSendRequest(HttpRequest) {
+  w.requests.push_back(w.opened);
+  w.piece = 0;
+  return ++w.sent <= w.responses.size() ? Current().send : HttpOutcome::Failed;
+}
+HttpOutcome HttpReceiveResponse(HttpRequest) { return HttpOutcome::Done; }
 std::uint32_t HttpQueryStatus(HttpRequest) { return Current().status; }
 bool HttpQueryLocation(HttpRequest, std::string& location) {
   location = Current().location.value_or("");
@@ -90,6 +114,11 @@ bool HttpReadData(HttpRequest, void* buffer, std::uint32_t, std::uint32_t& recei
   received = static_cast<std::uint32_t>(r.body[w.piece++].copy(static_cast<char*>(buffer), 8192));
   return true;
 }
+unsigned HttpQueryProxySchemes(HttpRequest) { return Current().schemes; }
+bool HttpSetProxyCredentials(HttpRequest, unsigned scheme) {
+  w.requests.push_back("logon " + std::to_string(scheme));
+  return true;
+}
 void HttpCloseHandle(HttpRequest) { --w.openHttp; }
 void HttpCloseHandle(HttpConnection) { --w.openHttp; }
 void HttpCloseHandle(HttpSession) { --w.openHttp; }
@@ -97,7 +126,6 @@ void HttpCloseHandle(HttpSession) { --w.openHttp; }
 // As on Windows: an old file goes as a name, a new one is created marked for
 // deletion until it is finished; it is deleted only while the name is its own.
 SavedFile CreateSaveFile(const std::string& path) {
-  if (w.createFails) return nullptr;
   w.disk[path] = {"", ++w.lastId};
   return ++w.openFiles, new SavedFileTag{path, w.lastId};
 }
@@ -160,18 +188,36 @@ struct Row {
   std::optional<std::string> file;  // nullopt: no file
   Calls progress;
   std::vector<std::string> requests;
-  bool createFails = false, writeFails = false, finishFails = false;
+  bool writeFails = false, finishFails = false;
   std::string url = "https://h/p";
+  ProxySettings settings = {};
+  std::map<std::string, ProxyLookup> lookups = {};
+  unsigned tlsRefused = 0;
 };
 
 // A URL form, as the request it makes (and its body saved), or refused unsent.
 Row Form(const std::string& url, const char* request = nullptr) {
-  if (request == nullptr) return {url, {}, "URL parse failed", kOld, {}, {}, false, false, false, url};
-  return {url, {Body(1, {"x"})}, kOk, "x", {{1, 1}}, {request}, false, false, false, url};
+  if (request == nullptr) return {url, {}, "URL parse failed", kOld, {}, {}, false, false, url};
+  return {url, {Body(1, {"x"})}, kOk, "x", {{1, 1}}, {request}, false, false, url};
+}
+
+Response Send(HttpOutcome outcome) { return {200, {}, {}, {}, false, outcome}; }
+Response Challenge(unsigned schemes) {
+  return {407, {}, {}, {}, false, HttpOutcome::Done, schemes};
+}
+
+// The route of each request as the log shows it, with "x" saved or `error`.
+Row Routed(const std::string& label, ProxySettings settings,
+           std::map<std::string, ProxyLookup> lookups, std::vector<Response> responses,
+           const std::string& error, std::vector<std::string> log, unsigned tlsRefused = 0) {
+  const bool ok = error == kOk;
+  Row row{label, std::move(responses), error, ok ? "x" : kOld, ok ? Calls{{1, 1}} : Calls{}, log};
+  row.settings = std::move(settings), row.lookups = std::move(lookups), row.tlsRefused = tlsRefused;
+  return row;
 }
 
 TEST(DownloadFile, Table) {
-  const std::string r8 = "https://h:8/r", r9 = "https://g:9/q?x=1";
+  const std::string r8 = "https://h:8/r";
   const std::vector<std::string> one = {"h:443 /p"};
   const auto body = [] { return std::vector<Response>{Body(6, {"abc", "def"})}; };
   const Calls twice = {{3, 6}, {6, 6}};
@@ -180,29 +226,29 @@ TEST(DownloadFile, Table) {
   std::string cjk;
   for (int i = 0; i < 2037; ++i) cjk += "\xE8\xA7\x86";
   const std::string huge(1 << 20, 'a');
+  const std::string u = "https://h/p", g = "https://g/q";
+  const ProxySettings manual{false, L"", L"m:1", L""}, pac{false, L"http://pac/", L"", L""};
+  const ProxySettings pacManual{false, L"http://pac/", L"m:1", L""};
+  const std::string m = "h:443 /p via m:1", r = "https://h/r";
+  const ProxyLookup viaP{ProxyLookup::Proxy, L"p:8", L""}, direct{ProxyLookup::Direct, L"", L""};
+  const ProxyLookup late{ProxyLookup::TimedOut, L"", L""};
+  const HttpOutcome cut = HttpOutcome::Unreachable;
+  const auto x = [] { return Body(1, {"x"}); };
   const std::vector<Row> rows = {
       // clang-format off
       {"length, two reads", body(), kOk, "abcdef", twice, one},
-      {"no length", {Body({}, {"ab", "c"})}, kOk, "abc", {{2, 0}, {3, 0}}, one},
       {"empty body", {Body(0, {})}, kOk, "", {}, one},
       {"only 200 succeeds, the file left alone", {Status(204)}, "HTTP status not OK: 204", kOld, {}, one},
-      {"two redirects", {Status(302, r8), Status(308, r9), Body(1, {"x"})}, kOk, "x", {{1, 1}},
-       {"h:443 /p", "h:8 /r", "g:9 /q?x=1"}},
-      {"a third redirect", {Status(301, r8), Status(303, r8), Status(307, r8)},
-       "Too many redirects", kOld, {}, {"h:443 /p", "h:8 /r", "h:8 /r"}},
       {"longest Location", {Status(302, "https://h/" + cjk), Body(1, {"x"})}, kOk, "x", {{1, 1}},
        {"h:443 /p", "h:443 /" + cjk}},
       {"relative Location", {Status(302, "/r")}, "URL parse failed", kOld, {}, one},
       {"http Location", {Status(302, "http://h/r")}, "URL parse failed", kOld, {}, one},
-      {"empty Location", {Status(302, "")}, "URL parse failed", kOld, {}, one},
-      {"no (usable) Location", {Status(301)}, "HTTP status not OK: 301", kOld, {}, one},
       {"not a redirect status", {Status(300, r8)}, "HTTP status not OK: 300", kOld, {}, one},
-      {"no answer", {}, "WinHttpSendRequest failed", kOld, {}, one},
       {"shorter than its length", {Body(9, {"abc"})}, "download incomplete", {}, {{3, 9}}, one},
-      {"a read fails (a stall)", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}}, one},
-      {"cannot be created", body(), "failed to create save file", kOld, {}, one, true},
-      {"cannot be written", body(), "failed to write save file", {}, {}, one, false, true},
-      {"cannot be kept", body(), "failed to write save file", {}, twice, one, false, false, true},
+      {"no length, a read fails", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}},
+       one},
+      {"cannot be written", body(), "failed to write save file", {}, {}, one, true},
+      {"cannot be kept", body(), "failed to write save file", {}, twice, one, false, true},
       // The URL forms: the host ends at the first "/" or ":", the port defaults to 443
       // and the path to "/", each byte widens to one unit; anything else (also a port
       // past 65535) is refused unsent.
@@ -218,6 +264,25 @@ TEST(DownloadFile, Table) {
       Form(" https://host/"), Form("https://host/\n"), Form("https://host/a\rb"),
       Form("https://host:65536/"), Form("https://host:4294967297/"),
       Form("https://host:99999999999999999999999/"),
+      // The route: the lookup's answer over the manual proxy, each new host asked, a
+      // known one keeping its route; a lookup that timed out not made again.
+      Routed("per host", pacManual, {{u, direct}, {g, viaP}}, {Status(302, g), Status(302, r), x()},
+             kOk, {"lookup " + u, "h:443 /p direct", "lookup " + g, "g:443 /q via p:8",
+             "h:443 /r direct"}),
+      Routed("timed out", pac, {{u, late}}, {Status(302, g), x()}, kOk,
+             {"lookup " + u, one[0], "g:443 /q"}),
+      // An unreachable proxy: one try direct in each request, which is no redirect.
+      Routed("unreachable", manual, {}, {Send(cut), Status(302, g), Send(cut), Status(302, r),
+             Send(cut), Send(cut)}, "WinHttpSendRequest failed", {m, "h:443 /p direct",
+             "g:443 /q via m:1", "g:443 /q direct", "h:443 /r via m:1", "h:443 /r direct"}),
+      // A 407 answered once with the user's logon, Negotiate first; sent again when asked.
+      Routed("407 Negotiate", manual, {}, {Challenge(kNtlm | kNegotiate), Send(HttpOutcome::Resend),
+             Challenge(kNegotiate)}, "HTTP status not OK: 407", {m, "logon 1", m, m}),
+      Routed("407 NTLM", manual, {}, {Challenge(kNtlm), x()}, kOk, {m, "logon 2", m}),
+      Routed("407 Basic only", manual, {}, {Challenge(0)}, "HTTP status not OK: 407", {m}),
+      // TLS 1.2 and 1.3 asked for; then 1.2 alone; then the defaults.
+      Routed("TLS 1.3 refused", {}, {}, {x()}, kOk, {"tls 3 refused", one[0]}, kTls13),
+      Routed("both refused", {}, {}, {x()}, kOk, {"tls 3 refused", "tls 1 refused", one[0]}, 3),
       // clang-format on
   };
   for (const Row& row : rows) {
@@ -225,9 +290,11 @@ TEST(DownloadFile, Table) {
     w = World{};
     w.responses = row.responses;
     w.disk["save"] = {kOld, 0};
-    w.createFails = row.createFails;
     w.writeFails = row.writeFails;
     w.finishFails = row.finishFails;
+    w.settings = row.settings;
+    w.lookups = row.lookups;
+    w.tlsRefused = row.tlsRefused;
     std::string error = kOk;
     Calls progress;
     SavedBody saved;
@@ -246,7 +313,6 @@ TEST(DownloadFile, Table) {
         row.file);
     EXPECT_EQ(progress, row.progress);
     EXPECT_EQ(w.requests, row.requests);
-    EXPECT_EQ(w.timeouts, std::vector<int>(row.requests.empty() ? 0 : 4, 30000));
     EXPECT_EQ(w.openHttp + w.openFiles, 0);
   }
 }

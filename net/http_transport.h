@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/proxy_route.h"
+
 // The blocking HTTPS operations the downloader is built on: WinHTTP
 // (http_transport_win32.cpp), or natively a scripted fake (download_test.cpp).
 // Handles are opaque and of one type per kind, so that one cannot be passed
@@ -14,15 +16,31 @@ using HttpSession = HttpSessionTag*;
 using HttpConnection = HttpConnectionTag*;
 using HttpRequest = HttpRequestTag*;
 
-// A session with the user agent "VelnorInstaller/1.0" and the default proxy.
-HttpSession HttpOpenSession();
+// The user's proxy settings; false when they cannot be read.
+bool HttpReadProxySettings(ProxySettings& settings);
+// Asks auto-detection and the PAC script of `settings` (as set) which way
+// `url` goes. Waits at most `boundMs`, then answers TimedOut and leaves the
+// lookup behind, still running.
+ProxyLookup HttpFindProxy(const ProxySettings& settings, const std::wstring& url, int boundMs);
+// A session with the user agent "VelnorInstaller/1.0" on `route`.
+HttpSession HttpOpenSession(const ProxyRoute& route);
+constexpr unsigned kTls12 = 1, kTls13 = 2;  // TLS versions, as bits
+// Lets the session speak only the TLS versions of `versions`; false when the
+// system refuses that (its defaults then stay).
+bool HttpSetTlsVersions(HttpSession session, unsigned versions);
 // Resolve, connect, send and receive time-outs of the session; result ignored.
 void HttpSetTimeouts(HttpSession session, int resolveMs, int connectMs, int sendMs, int receiveMs);
 HttpConnection HttpConnect(HttpSession session, const std::wstring& host, std::uint16_t port);
 // A TLS "GET" request for `path` (path and query).
 HttpRequest HttpOpenGetRequest(HttpConnection connection, const std::wstring& path);
-bool HttpSendRequest(HttpRequest request);
-bool HttpReceiveResponse(HttpRequest request);
+enum class HttpOutcome {
+  Done,
+  Failed,
+  Unreachable,  // the peer could not be reached: refused, no such name, time-out
+  Resend,       // the transport asks for the request to be sent again
+};
+HttpOutcome HttpSendRequest(HttpRequest request);
+HttpOutcome HttpReceiveResponse(HttpRequest request);
 // The numeric status, 0 when it cannot be read.
 std::uint32_t HttpQueryStatus(HttpRequest request);
 // The Location value as UTF-8; false when it is missing, longer than 2047
@@ -30,6 +48,13 @@ std::uint32_t HttpQueryStatus(HttpRequest request);
 bool HttpQueryLocation(HttpRequest request, std::string& location);
 // The numeric Content-Length; false (length left 0) when there is none.
 bool HttpQueryContentLength(HttpRequest request, std::uint32_t& length);
+constexpr unsigned kNegotiate = 1, kNtlm = 2;  // logon schemes, as bits
+// Which of the schemes that the user's own logon can answer a proxy's 407
+// offers; 0 for none, Basic alone, or another target.
+unsigned HttpQueryProxySchemes(HttpRequest request);
+// Answers the proxy's challenge in `scheme` (one bit) with the user's own
+// logon, no name or password given; false when that is refused.
+bool HttpSetProxyCredentials(HttpRequest request, unsigned scheme);
 // Up to `size` bytes of the body; true with `received` 0 at its end.
 bool HttpReadData(HttpRequest request, void* buffer, std::uint32_t size, std::uint32_t& received);
 void HttpCloseHandle(HttpRequest request);

@@ -1,12 +1,20 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 #include "common/text_win32.h"
 #include "net/http_transport.h"
 
-// WinHTTP used synchronously. Besides the time-outs only WinHTTP's own
-// redirect following is turned off, so that every redirect status reaches the
-// downloader's policy; WinHTTP keeps validating server certificates.
+// WinHTTP used synchronously. Besides the route, the TLS versions and the
+// time-outs only WinHTTP's own redirect following is turned off, so that every
+// redirect status reaches the downloader's policy; WinHTTP keeps validating
+// server certificates, and its default logon policy stays.
 
 namespace {
 
@@ -16,12 +24,105 @@ HINTERNET Internet(Handle handle) {
   return reinterpret_cast<HINTERNET>(handle);
 }
 
+constexpr wchar_t kUserAgent[] = L"VelnorInstaller/1.0";
+
+// Takes a string that WinHTTP allocated for the caller.
+std::wstring Take(LPWSTR text) {
+  if (text == nullptr) return {};
+  std::wstring taken = text;
+  GlobalFree(text);
+  return taken;
+}
+
+// What a lookup's thread hands back to a caller that may have stopped waiting.
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  ProxyLookup answer;
+};
+
+// Runs on a thread of its own, with its own copies and session: nothing
+// bounds WinHttpGetProxyForUrl (a PAC server that accepts and never answers
+// holds it, whatever the time-outs), and WinHttpGetProxyForUrlEx, which can be
+// cancelled, needs Windows 8.
+void RunLookup(std::shared_ptr<Lookup> lookup, ProxySettings settings, std::wstring url) {
+  ProxyLookup answer;
+  WINHTTP_AUTOPROXY_OPTIONS options = {};
+  if (settings.autoDetect) {
+    options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+    options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+  }
+  if (!settings.autoConfigUrl.empty()) {
+    options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = settings.autoConfigUrl.c_str();
+  }
+  HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0);
+  WINHTTP_PROXY_INFO info = {};
+  if (session != nullptr && WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
+    answer.proxy = Take(info.lpszProxy);
+    answer.bypass = Take(info.lpszProxyBypass);
+    const bool named =
+        info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !answer.proxy.empty();
+    answer.outcome = named ? ProxyLookup::Proxy : ProxyLookup::Direct;
+  }
+  if (session != nullptr) WinHttpCloseHandle(session);
+  const std::lock_guard<std::mutex> lock(lookup->mutex);
+  lookup->answer = answer;
+  lookup->finished = true;
+  lookup->done.notify_one();
+}
+
 }  // namespace
 
-HttpSession HttpOpenSession() {
-  return reinterpret_cast<HttpSession>(
-      WinHttpOpen(L"VelnorInstaller/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                  WINHTTP_NO_PROXY_BYPASS, 0));
+bool HttpReadProxySettings(ProxySettings& settings) {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
+  if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return false;
+  settings.autoDetect = config.fAutoDetect != FALSE;
+  settings.autoConfigUrl = Take(config.lpszAutoConfigUrl);
+  settings.proxy = Take(config.lpszProxy);
+  settings.bypass = Take(config.lpszProxyBypass);
+  return true;
+}
+
+ProxyLookup HttpFindProxy(const ProxySettings& settings, const std::wstring& url, int boundMs) {
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread(RunLookup, lookup, settings, url).detach();
+  } catch (const std::system_error&) {
+    return {};
+  }
+  // Past the bound the thread is left behind; it owns all it touches.
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  if (!lookup->done.wait_for(lock, std::chrono::milliseconds(boundMs),
+                             [&] { return lookup->finished; })) {
+    return {ProxyLookup::TimedOut, {}, {}};
+  }
+  return lookup->answer;
+}
+
+HttpSession HttpOpenSession(const ProxyRoute& route) {
+  // A proxy is used only when named to WinHttpOpen: under Wine the automatic
+  // access type always goes direct, and WINHTTP_OPTION_PROXY is ignored.
+  DWORD access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+  const wchar_t* proxy = WINHTTP_NO_PROXY_NAME;
+  const wchar_t* bypass = WINHTTP_NO_PROXY_BYPASS;
+  if (route.kind == RouteKind::Direct) access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  if (route.kind == RouteKind::Proxy) {
+    access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    proxy = route.proxy.c_str();
+    if (!route.bypass.empty()) bypass = route.bypass.c_str();
+  }
+  return reinterpret_cast<HttpSession>(WinHttpOpen(kUserAgent, access, proxy, bypass, 0));
+}
+
+bool HttpSetTlsVersions(HttpSession session, unsigned versions) {
+  DWORD flags = 0;
+  if (versions & kTls12) flags |= WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+  if (versions & kTls13) flags |= WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+  return WinHttpSetOption(Internet(session), WINHTTP_OPTION_SECURE_PROTOCOLS, &flags,
+                          sizeof flags) != FALSE;
 }
 
 void HttpSetTimeouts(HttpSession session, int resolveMs, int connectMs, int sendMs, int receiveMs) {
@@ -48,13 +149,31 @@ HttpRequest HttpOpenGetRequest(HttpConnection connection, const std::wstring& pa
   return reinterpret_cast<HttpRequest>(request);
 }
 
-bool HttpSendRequest(HttpRequest request) {
-  return WinHttpSendRequest(Internet(request), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
+namespace {
+
+HttpOutcome Outcome(BOOL ok) {
+  if (ok) return HttpOutcome::Done;
+  switch (GetLastError()) {
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+    case ERROR_WINHTTP_TIMEOUT:
+      return HttpOutcome::Unreachable;
+    case ERROR_WINHTTP_RESEND_REQUEST:
+      return HttpOutcome::Resend;
+    default:
+      return HttpOutcome::Failed;
+  }
 }
 
-bool HttpReceiveResponse(HttpRequest request) {
-  return WinHttpReceiveResponse(Internet(request), nullptr) != FALSE;
+}  // namespace
+
+HttpOutcome HttpSendRequest(HttpRequest request) {
+  return Outcome(WinHttpSendRequest(Internet(request), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                    WINHTTP_NO_REQUEST_DATA, 0, 0, 0));
+}
+
+HttpOutcome HttpReceiveResponse(HttpRequest request) {
+  return Outcome(WinHttpReceiveResponse(Internet(request), nullptr));
 }
 
 std::uint32_t HttpQueryStatus(HttpRequest request) {
@@ -86,6 +205,23 @@ bool HttpQueryContentLength(HttpRequest request, std::uint32_t& length) {
       WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX);
   length = found ? value : 0;
   return found != FALSE;
+}
+
+unsigned HttpQueryProxySchemes(HttpRequest request) {
+  DWORD supported = 0, first = 0, target = 0;
+  if (!WinHttpQueryAuthSchemes(Internet(request), &supported, &first, &target) ||
+      target != WINHTTP_AUTH_TARGET_PROXY) {
+    return 0;
+  }
+  return ((supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? kNegotiate : 0) |
+         ((supported & WINHTTP_AUTH_SCHEME_NTLM) ? kNtlm : 0);
+}
+
+bool HttpSetProxyCredentials(HttpRequest request, unsigned scheme) {
+  const DWORD winhttpScheme =
+      scheme == kNegotiate ? WINHTTP_AUTH_SCHEME_NEGOTIATE : WINHTTP_AUTH_SCHEME_NTLM;
+  return WinHttpSetCredentials(Internet(request), WINHTTP_AUTH_TARGET_PROXY, winhttpScheme, nullptr,
+                               nullptr, nullptr) != FALSE;
 }
 
 bool HttpReadData(HttpRequest request, void* buffer, std::uint32_t size, std::uint32_t& received) {

@@ -2,13 +2,13 @@
 # Runs the benchmarks and prints their figures. Nothing here can fail on a
 # slow machine: the goals are printed beside the figures, not enforced.
 #
-# Usage: scripts/bench.sh [size] [startup] [download] [window]   (default: all)
+# Usage: scripts/bench.sh [size] [startup] [download] [route] [window]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/setup.sh >/dev/null
-wanted="${*:-size startup download window}"
+wanted="${*:-size startup download route window}"
 want() { [[ " $wanted " == *" $1 "* ]]; }
 
 windows_build() {
@@ -36,13 +36,20 @@ if want startup; then
   trap 'rm -rf "$work"' EXIT
   cp "$bin/velnor-installer.exe" "$bin/bench/minimal-window.exe" "$work/"
   (cd "$work" && timeout 600 xvfb-run -a -s "-screen 0 1920x1080x24" \
-    "$root/cmake/wine-run.sh" "$bin/bench/startup-bench.exe" 7 velnor-installer.exe minimal-window.exe)
+    "$root/cmake/wine-run.sh" "$bin/bench/startup-bench.exe" 7 velnor-installer.exe minimal-window.exe) ||
+    echo "start-up benchmark: no figures (the benchmarks after it still run)"
   WINEPREFIX="$VELNOR_WINEPREFIX" timeout 60 wineserver -k 2>/dev/null || true
 fi
 
 if want download && [ -x scripts/bench-download.sh ]; then
   echo "== download: DownloadFile against a bare WinHTTP loop"
   scripts/bench-download.sh
+fi
+
+if want route; then
+  echo "== route: what choosing the route adds before the first request"
+  windows_build --target route-bench
+  /usr/bin/python3 bench/route_bench.py build/windows
 fi
 
 if want window && [ -x bench/bench_window.sh ]; then

@@ -2,11 +2,14 @@
 # demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
 # the build folder, an HTTPS server on 127.0.0.1, the installer run from a
 # folder of its own. Every wait is bounded.
+import contextlib
 import hashlib
 import http.server
 import os
 import pathlib
+import re
 import shutil
+import socket
 import ssl
 import struct
 import subprocess
@@ -61,7 +64,9 @@ class Prefix:
 
     def __init__(self, path, display=None, user=None):
         self.path, self.browser_log = path, path + "-browser.log"
-        self.env = dict(os.environ, VELNOR_WINEPREFIX=path, WINEPREFIX=path, WINEDEBUG="-all")
+        # Without the Unix http_proxy family: WinHTTP's default access type follows it.
+        self.env = {k: v for k, v in os.environ.items() if not re.fullmatch(r"(?i)(http|https|no|all)_proxy", k)}
+        self.env.update(VELNOR_WINEPREFIX=path, WINEPREFIX=path, WINEDEBUG="-all")
         self.env.update({k: v for k, v in (("DISPLAY", display), ("USER", user)) if v})
 
     def launch(self, command, output, env=None, cwd=None):
@@ -118,7 +123,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.server.requests.append((self.requestline, self.headers.get("User-Agent", "")))
-        self.server.routes.get(self.path, lambda handler: reply(handler, 404))(self)
+        # Through a proxy's tunnel the request line names the origin too (absolute form).
+        path = re.sub(r"^https://[^/]*", "", self.path)
+        self.server.routes.get(path, lambda handler: reply(handler, 404))(self)
 
 
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
@@ -145,12 +152,13 @@ def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, h
 
 
 class Server(http.server.ThreadingHTTPServer):
-    # HTTPS on 127.0.0.1:port (0: any free one); routes maps a path to a
+    # HTTPS on 127.0.0.1:port (0: any free one), plain HTTP without a cert, at
+    # most TLS version tls_max when given; routes maps a path to a
     # function of the request handler; requests lists (request line, User-Agent);
     # events holds the times of the last body's start and end.
     daemon_threads = True
 
-    def __init__(self, cert, routes, port=0):
+    def __init__(self, cert, routes, port=0, tls_max=None):
         self.routes, self.requests, self.events = routes, [], {}
         # Other build folders use the same fixed port: take turns for a while.
         for attempt in range(240):
@@ -160,9 +168,13 @@ class Server(http.server.ThreadingHTTPServer):
             except OSError:
                 time.sleep(0.5)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        cert.configure_cert(context)
-        # The handshake runs on the first read, in the request's own thread.
-        self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
+        if tls_max:  # OpenSSL offers TLS 1.1 and older only at security level 0
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+            context.minimum_version, context.maximum_version = ssl.TLSVersion.TLSv1, tls_max
+        if cert:
+            cert.configure_cert(context)
+            # The handshake runs on the first read, in the request's own thread.
+            self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
         self.port = self.server_port
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
@@ -172,6 +184,67 @@ class Server(http.server.ThreadingHTTPServer):
     def __exit__(self, *exc):
         self.shutdown()
         self.server_close()
+
+
+def set_proxy(prefix, proxy="", bypass="", pac="", detect=False):
+    """The user's proxy settings (Internet Options) in the prefix: a manual proxy with
+    its bypass list, a PAC URL, auto-detection; none of them given: direct."""
+    flags = 1 | 2 * bool(proxy) | 4 * bool(pac) | 8 * detect
+    blob = struct.pack("<3I", 0x46, 1, flags) + b"".join(
+        struct.pack("<I", len(text)) + text.encode() for text in (proxy, bypass, pac)) + bytes(32)
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+    if prefix.wine("reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d", blob.hex(), "/f")[0]:
+        raise RuntimeError("the proxy settings could not be written")
+
+
+def no_such_name():
+    """A DNS server on 127.0.0.1:53 answering every query "no such name": the names asked."""
+    dns, asked = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), []
+    dns.bind(("127.0.0.1", 53))
+
+    def answer():
+        while True:
+            query, peer = dns.recvfrom(512)
+            end = query.index(b"\0", 12) + 5  # header and question only
+            asked.append(query[12:end - 4])
+            dns.sendto(query[:2] + b"\x81\x83\0\1" + bytes(6) + query[12:end], peer)
+    threading.Thread(target=answer, daemon=True).start()
+    return asked
+
+
+def private_resolver(folder, command):
+    """command in namespaces of its own where the resolver is 127.0.0.1 (no_such_name())
+    and the host name has a domain: auto-detection then asks for wpad.corp.example.test
+    there and nowhere else. Wine takes the domain from the wineserver's host name, so
+    none may be running (Prefix.kill) when it starts."""
+    pathlib.Path(folder, "resolv.conf").write_text("nameserver 127.0.0.1\n")
+    return ["unshare", "-m", "-u", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && '
+            'hostname pc1.corp.example.test && exec "$@"', folder + "/resolv.conf", *command]
+
+
+@contextlib.contextmanager
+def proxy(folder):
+    """squid on two ports of 127.0.0.1, the second demanding Basic authentication:
+    (the ports, a function giving its access log, a line for each request, a
+    tunnel's when it closes)."""
+    with socket.socket() as one, socket.socket() as two:  # free ports
+        ports = [s.bind(("127.0.0.1", 0)) or s.getsockname()[1] for s in (one, two)]
+    os.chmod(fresh(folder), 0o777)  # squid writes as its own user
+    pathlib.Path(folder, "squid.conf").write_text("\n".join([
+        "http_port 127.0.0.1:%d" % ports[0], "http_port 127.0.0.1:%d" % ports[1], "acl basic localport %d" % ports[1],
+        "auth_param basic program /usr/lib/squid/basic_fake_auth", "acl authed proxy_auth REQUIRED",
+        "http_access allow !basic", "http_access allow authed", "cache deny all", "pinger_enable off",
+        "visible_hostname velnor-test", "shutdown_lifetime 0 seconds", "access_log stdio:%s/access.log" % folder,
+        "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
+    squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=subprocess.DEVNULL)
+    try:
+        if not wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", ports[1])) == 0, 30):
+            raise RuntimeError("squid did not start")
+        yield ports, lambda: pathlib.Path(folder, "access.log").read_text() if os.path.exists(
+            folder + "/access.log") else ""
+    finally:
+        squid.terminate()
+        squid.wait(30)
 
 
 def installer_routes(payload, status=200, rate=0, hold=None):

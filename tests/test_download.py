@@ -1,8 +1,13 @@
 # DownloadFile over WinHTTP under Wine against HTTPS servers on 127.0.0.1
 # whose CA only the test prefix trusts: what only the real library shows.
 # The download loop's own rules are tested natively over a fake transport.
+import contextlib
 import hashlib
 import os
+import re
+import socket
+import ssl
+import subprocess
 
 import harness
 import pytest
@@ -67,3 +72,64 @@ def test_body_with_and_without_content_length(run):
     for n, (path, total) in enumerate((("/length", "100000"), ("/unsized", "0")), 1):
         assert open(os.path.join(run[2], "file%d.bin" % n), "rb").read() == BODY
         assert run[0][path][2:] == ["100000", total, hashlib.sha256(BODY).hexdigest()]
+
+
+# The user's proxy settings, each row against real peers: squid (its log the
+# evidence), a PAC script on loopback, a PAC server that never answers, and servers
+# offering TLS 1.1 and 1.2 at most. Target localhost, proxy 127.0.0.1: with one host
+# string for both, Wine would skip CONNECT. The evidence: what squid's log, the PAC
+# server or the resolver saw.
+ROUTES = [  # settings, the server, outcome, CONNECT through the proxy, milliseconds, evidence
+    ("manual proxy", dict(proxy="{proxy}"), "main", "ok", True, ANY, None),
+    ("PAC naming the proxy", dict(pac="{pac}/proxy.pac"), "main", "ok", True, ANY, ("pac", "/proxy.pac")),
+    ("bypass list naming localhost", dict(proxy="{proxy}", bypass="localhost"), "main", "ok", False, ANY, None),
+    ("PAC naming a proxy where nothing listens", dict(pac="{pac}/dead.pac"), "main", "ok", False, ANY,
+     ("pac", "/dead.pac")),
+    # In namespaces of its own, where nothing leaves the machine.
+    ("auto-detection, no WPAD server", dict(detect=True), "main", "ok", False, range(5000), ("dns", "wpad")),
+    ("a PAC server that never answers, then the manual proxy", dict(pac="{hang}/proxy.pac", proxy="{proxy}"),
+     "main", "ok", True, range(4500, 9000), None),
+    ("a proxy demanding Basic", dict(proxy="{basic}"), "main", "WinHttpSendRequest failed", False, ANY,
+     ("squid", "TCP_DENIED/407")),
+    ("a server offering TLS 1.1 at most", {}, "tls1.1", "WinHttpSendRequest failed", False, ANY, None),
+    ("a server offering TLS 1.2 at most", {}, "tls1.2", "ok", False, ANY, None)]
+
+
+@pytest.fixture(scope="module")
+def peers(prefix, cert):
+    pac_naming = lambda port: lambda h: reply(h, 200, b'function FindProxyForURL(u, h) { return "PROXY '
+                                              b'127.0.0.1:%d"; }' % port)
+    with contextlib.ExitStack() as stack:
+        servers = {name: stack.enter_context(harness.Server(cert, {"/small": lambda h: reply(h, 200, BODY[:1000])},
+                                                            tls_max=tls)) for name, tls in (
+            ("main", None), ("tls1.1", ssl.TLSVersion.TLSv1_1), ("tls1.2", ssl.TLSVersion.TLSv1_2))}
+        (port, basic), squid = stack.enter_context(harness.proxy(harness.built("tests", "squid")))
+        hang = stack.enter_context(socket.create_server(("127.0.0.1", 0))).getsockname()[1]  # never answers
+        with socket.create_server(("127.0.0.1", 0)) as closed:  # where nothing listens
+            pac = stack.enter_context(harness.Server(None, {"/proxy.pac": pac_naming(port),
+                                                            "/dead.pac": pac_naming(closed.getsockname()[1])}))
+        names = dict(proxy="127.0.0.1:%d" % port, basic="127.0.0.1:%d" % basic, pac="http://127.0.0.1:%d" % pac.port,
+                     hang="http://127.0.0.1:%d" % hang)
+        asked = harness.no_such_name()
+        yield servers, names, dict(squid=squid, pac=lambda: str(pac.requests), dns=lambda: str(asked))
+    harness.set_proxy(prefix)
+
+
+@pytest.mark.parametrize("label, settings, server, outcome, tunnelled, milliseconds, evidence", ROUTES,
+                         ids=[r[0] for r in ROUTES])
+def test_route(prefix, peers, label, settings, server, outcome, tunnelled, milliseconds, evidence):
+    servers, names, logs = peers
+    harness.set_proxy(prefix, **{k: v.format(**names) if isinstance(v, str) else v for k, v in settings.items()})
+    work, seen = harness.fresh(harness.built("tests", "route-run")), {k: len(log()) for k, log in logs.items()}
+    command = [os.path.join(harness.ROOT, "cmake", "wine-run.sh"), harness.built("tests", "download_check.exe"),
+               "https://localhost:%d/small" % servers[server].port]
+    prefix.kill()  # the wineserver starts where this run does (private_resolver)
+    with open(os.path.join(work, "out"), "wb") as out:
+        subprocess.run(harness.private_resolver(work, command) if settings.get("detect") else command,
+                       env=prefix.env, cwd=work, stdout=out, stderr=out, timeout=120)
+    line = open(os.path.join(work, "out"), encoding="utf-8").read().splitlines()[-1].split("\t")
+    assert line[0] == outcome and int(line[1]) in milliseconds
+    new = lambda name: logs[name]()[seen[name]:]
+    tunnel = r"TCP_TUNNEL/200 \d+ CONNECT localhost:%d " % servers[server].port
+    assert bool(harness.wait_until(lambda: re.search(tunnel, new("squid")), 5 * tunnelled)) == tunnelled
+    assert not evidence or harness.wait_until(lambda: evidence[1] in new(evidence[0]), 5)

@@ -255,3 +255,23 @@ def test_setup_file_descriptor(prefix):
     # What the file is created with, walked in memory: Wine keeps no descriptor on files.
     assert prefix.wine(built("tests", "descriptor_check.exe"))[1].split() == [
         "protected=1", "owner=BA", "writers=SY,BA", "label=HI-NW"]
+
+
+
+
+def test_install_through_the_users_proxy(prefix, cert, publisher):
+    # Windows 7, so its own channel, with a manual proxy in the user's Internet Options:
+    # the whole install goes through the proxy's tunnel.
+    program = harness.signed(open(PEER, "rb").read(), publisher)
+    version = lambda name: prefix.wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", name, "/f")
+    with harness.proxy(built("installer-runs", "squid")) as (ports, log), harness.Server(
+            cert, harness.installer_routes(program), port=PORT) as server:
+        try:
+            version("win7"), harness.set_proxy(prefix, "127.0.0.1:%d" % ports[0])
+            run = start(prefix, "proxy")
+            assert run.wait() == 0
+        finally:
+            version("win10"), harness.set_proxy(prefix)
+        assert harness.wait_until(lambda: "CONNECT localhost:%d" % PORT in log(), 10)
+    assert server.requests == [("GET https://localhost:%d/velnor-video/win7 HTTP/1.1" % PORT, "VelnorInstaller/1.0")]
+    assert run.setup_log()["argc"] == "1" and not os.path.exists(run.path(SAVE_NAME))
