@@ -255,8 +255,9 @@ def test_no_desktop_shell(prefix, cert):
 
 def test_setup_file_descriptor(prefix):
     # What the file is created with, walked in memory: Wine keeps no descriptor on files.
+    # Owner Administrators; only SYSTEM and Administrators may change it; high, no write up.
     assert prefix.wine(built("tests", "descriptor_check.exe"))[1].split() == [
-        "protected=1", "owner=BA", "writers=SY,BA", "label=HI-NW"]
+        "protected=1", "owner=S-1-5-32-544", "writers=S-1-5-18,S-1-5-32-544", "label=S-1-16-12288/1"]
 
 
 
