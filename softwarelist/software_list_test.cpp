@@ -95,7 +95,6 @@ TEST(RecordProductInFile, FirstExactNineOnly) {
       {{{"a", "9 ", "5"}, {"b", "09", "6"}, {"c", "9 # x", ""}},
        {{"a", "9 ", "5"}, {"b", "09", "6"}, {"c", "9 # x", ""}, product}},
   };
-  EXPECT_EQ(product, (SoftwareEntry{"velnor 视频格式转换器", "9", "1"}));
   for (const auto& row : rows) {
     gFiles = {{"config.toml", FormatSoftwareList(row.before)}};
     EXPECT_TRUE(RecordProductInFile(nullptr, "config.toml"));
