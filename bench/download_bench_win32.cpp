@@ -16,10 +16,9 @@
 #include <vector>
 
 #include "bench/bare_get_win32.h"
-#include "net/digest.h"
+#include "common/digest.h"
 #include "net/download.h"
 #include "install/setup_file.h"
-#include "net/save_file.h"
 
 namespace {
 
@@ -98,7 +97,7 @@ bool RunDownloadFile(const std::string& url, const std::string& savePath, int ro
     std::fprintf(stderr, "DownloadFile failed: %s\n", error.c_str());
     return false;
   }
-  DeleteSavedFile(saved.file.release());
+  DeleteSetupFile(saved.file.release());
   rounds.push_back(Figures(received, seconds, cpu));
   std::printf(
       "round %d DownloadFile  %7.1f MB/s  CPU %.2f ms/MB  %llu bytes, %llu progress calls\n", round,
@@ -129,9 +128,9 @@ bool RunBare(const std::string& url, int round, std::vector<Round>& rounds) {
 // Returns both passes together.
 double DigestPasses(const std::string& savePath, std::uint64_t bytes) {
   std::vector<char> piece(8192, 'x');
-  SavedFile file = CreateSaveFile(savePath);
+  SetupFile file = CreateSetupFile(savePath);
   for (std::uint64_t left = bytes; file && left > 0; left -= std::min<std::uint64_t>(left, 8192))
-    WriteSaveFile(file, piece.data(),
+    WriteSetupFile(file, piece.data(),
                   static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 8192)));
 
   Sha256 value{};
@@ -144,9 +143,9 @@ double DigestPasses(const std::string& savePath, std::uint64_t bytes) {
   const double writing = ProcessCpuSeconds() - cpu;
 
   cpu = ProcessCpuSeconds();
-  if (file && FinishSaveFile(file) && HoldSetupFile(file)) ExamineSetupFile(file, false);
+  if (file && KeepSetupFile(file) && HoldSetupFile(file)) ExamineSetupFile(file, false);
   const double checking = ProcessCpuSeconds() - cpu;
-  if (file) DeleteSavedFile(file);
+  if (file) DeleteSetupFile(file);
 
   const double mb = static_cast<double>(bytes) / 1e6;
   std::printf("digest pass 1 (hash while writing):      %.2f ms/MB CPU\n", writing * 1000 / mb);
@@ -159,13 +158,13 @@ double DigestPasses(const std::string& savePath, std::uint64_t bytes) {
 // beside it, and the read-back alone, in alternate rounds.
 int LastByteToStart(const std::string& program, int rounds) {
   std::FILE* in = std::fopen(program.c_str(), "rb");
-  SavedFile file = in ? CreateSaveFile("velnor-bench-signed.exe") : nullptr;
+  SetupFile file = in ? CreateSetupFile("velnor-bench-signed.exe") : nullptr;
   std::vector<char> piece(8192);
   std::uint64_t bytes = 0;
   for (std::size_t got; file && (got = std::fread(piece.data(), 1, piece.size(), in)) > 0;)
-    bytes += got, WriteSaveFile(file, piece.data(), static_cast<std::uint32_t>(got));
+    bytes += got, WriteSetupFile(file, piece.data(), static_cast<std::uint32_t>(got));
   if (in) std::fclose(in);
-  if (file == nullptr || !FinishSaveFile(file) || !HoldSetupFile(file)) return 1;
+  if (file == nullptr || !KeepSetupFile(file) || !HoldSetupFile(file)) return 1;
   std::vector<double> both, digest;
   SetupFileFacts facts;
   for (int round = 0; round < rounds; ++round) {
@@ -175,7 +174,7 @@ int LastByteToStart(const std::string& program, int rounds) {
       (signature ? both : digest).push_back((Now() - start) * 1000);
     }
   }
-  DeleteSavedFile(file);
+  DeleteSetupFile(file);
   for (auto* times : {&both, &digest}) std::sort(times->begin(), times->end());
   std::printf("%.1f MB, read back and signature side by side: ms min %.1f  median %.1f  max %.1f\n",
               static_cast<double>(bytes) / 1e6, both.front(), Median(both), both.back());

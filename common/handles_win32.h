@@ -13,6 +13,13 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
+// Memory the system allocated with LocalAlloc for the caller (a security
+// descriptor built from its text, say), freed with LocalFree.
+struct LocalFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalFreer>;
+
 // A GDI object (bitmap, font, pen, brush), deleted with DeleteObject.
 struct GdiObjectDeleter {
   void operator()(void* object) const { DeleteObject(static_cast<HGDIOBJ>(object)); }

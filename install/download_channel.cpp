@@ -3,6 +3,8 @@
 #include "build_config.h"
 #include "install/install_platform.h"
 
+#include <vector>
+
 namespace {
 
 const wchar_t kClientKey1[] =
@@ -11,32 +13,23 @@ const wchar_t kClientKey1[] =
 const wchar_t kClientKey2[] =
     L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 
-// The bytes read from a "pv" value as UTF-16 (little-endian) text up to its
-// first zero code unit, bounded by `size` bytes (an odd trailing byte is
-// ignored): usable unless empty or exactly "0.0.0.0".
-bool IsUsableVersionText(const unsigned char* buffer, std::size_t size) {
-  static const char kAbsent[] = "0.0.0.0";
-  const std::size_t units = size / 2;
-  std::size_t length = 0;
-  bool matchesAbsent = true;
-  for (; length < units; ++length) {
-    const unsigned unit = buffer[2 * length] | (unsigned(buffer[2 * length + 1]) << 8);
+// The bytes of a "pv" value as UTF-16 (little-endian) text up to its first
+// zero code unit, as read into a cleared buffer (an odd last byte is the low
+// half of a unit): usable unless empty or exactly "0.0.0.0".
+bool IsUsableVersionText(const std::vector<unsigned char>& bytes) {
+  static const char16_t kAbsent[] = u"0.0.0.0";
+  std::u16string text;
+  for (std::size_t at = 0; at < bytes.size(); at += 2) {
+    const char16_t unit = bytes[at] | (at + 1 < bytes.size() ? bytes[at + 1] << 8 : 0);
     if (unit == 0) break;
-    if (length >= sizeof kAbsent - 1 || unit != static_cast<unsigned char>(kAbsent[length]))
-      matchesAbsent = false;
+    text.push_back(unit);
   }
-  if (length == 0) return false;
-  return !(matchesAbsent && length == sizeof kAbsent - 1);
+  return !text.empty() && text != kAbsent;
 }
 
 bool KeyHoldsUsableVersion(RegistryRoot root, const wchar_t* path) {
-  RegistryKey key = nullptr;
-  if (!OpenRegistryKey(root, path, key)) return false;
-  unsigned char buffer[kVersionBufferBytes] = {};
-  std::uint32_t size = kVersionBufferBytes;
-  const bool read = QueryRegistryValue(key, L"pv", buffer, size);
-  CloseRegistryKey(key);
-  return read && IsUsableVersionText(buffer, sizeof buffer);
+  std::vector<unsigned char> pv;
+  return ReadRegistryValue(root, path, L"pv", pv) && IsUsableVersionText(pv);
 }
 
 const char* DownloadChannelPath(DownloadChannel channel) {

@@ -10,9 +10,6 @@ enum class DownloadChannel { Win7, Release };
 // The download origin followed by the channel's path (8-bit ASCII).
 std::string DownloadChannelUrl(DownloadChannel channel);
 
-// Size of the buffer the "pv" value is read into: 256 UTF-16 code units.
-inline constexpr std::size_t kVersionBufferBytes = 512;
-
 // True when one of the two WebView2 client keys (machine first, then user)
 // holds a usable "pv" text; stops at the first key that decides.
 bool IsWebView2Registered();

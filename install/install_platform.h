@@ -3,41 +3,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/window_handle.h"
 
-// The platform operations of the install workflow as plain free functions.
-// The Windows layer (install_platform_win32.cpp) makes the Win32 calls; the
-// native tests link a recording fake instead (install_test.cpp).
-
-// An open registry key, opaque to portable code.
-struct RegistryKeyTag;
-using RegistryKey = RegistryKeyTag*;
+// What the install workflow needs from the system, as plain free functions:
+// Win32 in install_platform_win32.cpp, a recording fake natively
+// (install_test.cpp).
 
 // True when the running system's (major, minor, service-pack major) is at
-// least the one given (VerSetConditionMask / VerifyVersionInfoW).
+// least the one given.
 bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t servicePackMajor);
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
+// The largest registry value read, in bytes.
+inline constexpr std::size_t kRegistryValueLimit = 512;
+// The bytes of the value `name` under `root`\`path`, whatever its registry
+// type. False (and `bytes` empty) when the key or the value is missing or
+// unreadable, or the value is larger than kRegistryValueLimit.
+bool ReadRegistryValue(RegistryRoot root, const std::wstring& path, const std::wstring& name,
+                       std::vector<unsigned char>& bytes);
 
-// RegOpenKeyExW(root, path, 0, KEY_READ). True on ERROR_SUCCESS with `key` set.
-bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, RegistryKey& key);
-// RegQueryValueExW(key, name, nullptr, &type = REG_SZ, buffer, &size). The
-// caller clears the buffer and sets `size` to its length in bytes. True on 0.
-bool QueryRegistryValue(RegistryKey key, const std::wstring& name, unsigned char* buffer,
-                        std::uint32_t& size);
-// RegCloseKey.
-void CloseRegistryKey(RegistryKey key);
-
-// ShowWindow(window, SW_HIDE); the result is not examined.
+// Takes the window off the screen (the setup program shows its own).
 void HideWindow(WindowHandle window);
-// PostMessageW(window, WM_CLOSE, 0, 0); the result is not examined.
+// Closes the window, as its close box does, once the worker is done.
 void PostCloseMessage(WindowHandle window);
 
-// Has the desktop shell open `url` with its own ShellExecute (IShellWindows'
-// desktop view, IShellDispatch2::ShellExecute), so that what it starts runs
-// with the shell's rights, not ours. True when the shell reports it opened.
+// Has the desktop shell open `url`, so that what it starts runs with the
+// shell's rights, not ours. True when the shell reports it opened.
 bool OpenThroughDesktopShell(const std::wstring& url);
-// MessageBoxW(owner, text, caption, MB_OKCANCEL | MB_ICONERROR). True when
-// the answer is IDOK.
+// Shows `text` under `caption` in an error box owned by `owner`, and waits
+// for the answer: true for OK, false for Cancel or a closed box.
 bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption);

@@ -94,25 +94,21 @@ bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t 
                             mask) != FALSE;
 }
 
-bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, RegistryKey& key) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-    return false;
-  key = reinterpret_cast<RegistryKey>(opened);
+bool ReadRegistryValue(RegistryRoot root, const std::wstring& path, const std::wstring& name,
+                       std::vector<unsigned char>& bytes) {
+  bytes.clear();
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  // A cleared buffer of the limit: a larger value is not read at all.
+  unsigned char buffer[kRegistryValueLimit] = {};
+  DWORD type = REG_SZ;  // never looked at
+  DWORD size = sizeof buffer;
+  const LONG result = RegQueryValueExW(key, name.c_str(), nullptr, &type, buffer, &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return false;
+  bytes.assign(buffer, buffer + size);
   return true;
 }
-
-bool QueryRegistryValue(RegistryKey key, const std::wstring& name, unsigned char* buffer,
-                        std::uint32_t& size) {
-  DWORD type = REG_SZ;
-  DWORD bytes = size;
-  const LONG result =
-      RegQueryValueExW(reinterpret_cast<HKEY>(key), name.c_str(), nullptr, &type, buffer, &bytes);
-  size = bytes;
-  return result == ERROR_SUCCESS;
-}
-
-void CloseRegistryKey(RegistryKey key) { RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
 void HideWindow(WindowHandle window) { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
 

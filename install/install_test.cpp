@@ -18,22 +18,14 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+const auto kMachine = RegistryRoot::LocalMachine, kUser = RegistryRoot::CurrentUser;
 
 struct StubSystem {
   std::uint16_t major = 10, minor = 0, servicePack = 0;
-  // A key per root that opens; nullopt: it has no "pv" value.
-  std::map<RegistryRoot, std::optional<Bytes>> keys;
-  std::vector<RegistryRoot> opened;  // in order
-  int openKeys = 0;                  // opened minus closed
+  std::map<RegistryRoot, Bytes> pv;  // the roots whose client key has one
+  std::vector<RegistryRoot> read;    // in order
 };
-
 StubSystem gSystem;
-
-const std::wstring kKey1 =
-    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-"
-    L"00C3A9A7E4C5}";
-const std::wstring kKey2 =
-    L"Software\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
 
 // The rest of the platform, the download and the held file: each call is one
 // event, and the answers come from the row.
@@ -55,52 +47,38 @@ bool IsOsVersionAtLeast(std::uint16_t major, std::uint16_t minor, std::uint16_t 
   return s.servicePack >= servicePackMajor;
 }
 
-bool OpenRegistryKey(RegistryRoot root, const std::wstring& path, RegistryKey& key) {
-  gSystem.opened.push_back(root);
-  const auto found = gSystem.keys.find(root);
-  const std::wstring& expected = root == RegistryRoot::LocalMachine ? kKey1 : kKey2;
-  if (path != expected || found == gSystem.keys.end()) return false;
-  key = reinterpret_cast<RegistryKey>(&found->second);
-  ++gSystem.openKeys;
+bool ReadRegistryValue(RegistryRoot root, const std::wstring& path, const std::wstring& name,
+                       std::vector<unsigned char>& bytes) {
+  gSystem.read.push_back(root);
+  const std::wstring client = L"\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+  const std::wstring key = (root == kMachine ? L"SOFTWARE\\WOW6432Node" : L"Software") + client;
+  const auto found = gSystem.pv.find(root);
+  if (path != key || name != L"pv" || found == gSystem.pv.end()) return false;
+  bytes = found->second;
   return true;
 }
 
-// As RegQueryValueExW: a value larger than the buffer is not read.
-bool QueryRegistryValue(RegistryKey key, const std::wstring& name, unsigned char* buffer,
-                        std::uint32_t& size) {
-  // The whole value is judged afterwards, so the buffer must come cleared.
-  EXPECT_EQ(size, kVersionBufferBytes);
-  EXPECT_TRUE(std::all_of(buffer, buffer + size, [](unsigned char b) { return b == 0; }));
-  const auto& pv = *reinterpret_cast<std::optional<Bytes>*>(key);
-  if (name != L"pv" || !pv || pv->size() > size) return false;
-  std::copy(pv->begin(), pv->end(), buffer);
-  size = static_cast<std::uint32_t>(pv->size());
-  return true;
-}
-
-void CloseRegistryKey(RegistryKey) { --gSystem.openKeys; }
-
-struct SavedFileTag {};
+struct SetupFileTag {};
 const Sha256 kReceived = {1, 2, 3};
 DownloadResult DownloadFile(const std::string& url, const std::string& savePath, std::string&,
                             ProgressCallback, SavedBody& saved) {
   gRun.events.push_back("download " + url + " " + savePath);
-  if (gRun.download == DownloadResult::Saved) saved = {HeldFile(new SavedFileTag), kReceived, 6};
+  if (gRun.download == DownloadResult::Saved) saved = {OwnedSetupFile(new SetupFileTag), kReceived, 6};
   return gRun.download;
 }
-bool HoldSetupFile(SavedFile) { return gRun.events.push_back("hold"), gRun.holds; }
-SetupFileFacts ExamineSetupFile(SavedFile, bool checkSignature) {
+bool HoldSetupFile(SetupFile) { return gRun.events.push_back("hold"), gRun.holds; }
+SetupFileFacts ExamineSetupFile(SetupFile, bool checkSignature) {
   gRun.events.push_back(checkSignature ? "examine, signature" : "examine");
   SetupFileFacts facts{true, kReceived, 6, gRun.signature};
   if (!gRun.sameBytes) facts.digest[0] ^= 1;
   return facts;
 }
-bool RunSetupProgram(SavedFile) { return gRun.events.push_back("run"), gRun.starts; }
-void DeleteSavedFile(SavedFile file) {
+bool RunSetupProgram(SetupFile) { return gRun.events.push_back("run"), gRun.starts; }
+void DeleteSetupFile(SetupFile file) {
   gRun.events.push_back("delete");
   delete file;
 }
-void CloseSavedFile(SavedFile file) {
+void CloseSetupFile(SetupFile file) {
   gRun.events.push_back("let go");
   delete file;
 }
@@ -119,58 +97,51 @@ bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& cap
 
 namespace {
 
-using Key = std::optional<std::optional<Bytes>>;  // outer nullopt: no such key
-const Key kNoKey;
-const Key kNoPv = std::optional<Bytes>();
-const auto kMachine = RegistryRoot::LocalMachine, kUser = RegistryRoot::CurrentUser;
 const DownloadChannel kWin7 = DownloadChannel::Win7, kRelease = DownloadChannel::Release;
+using Pv = std::optional<std::u16string>;  // nullopt: no key or no value
 
-// REG_SZ bytes, UTF-16LE as on this host, with the terminating zero unless told otherwise.
-Key Pv(std::u16string text, bool terminate = true) {
+// A REG_SZ value's bytes, UTF-16LE as on this host, with the terminating zero unless told otherwise.
+Bytes Utf16(std::u16string text, bool terminate = true) {
   if (terminate) text.push_back(0);
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  return std::optional<Bytes>(Bytes(bytes, bytes + 2 * text.size()));
+  return Bytes(bytes, bytes + 2 * text.size());
 }
 
 // 6.1 with any service pack is Win7 without a look at the registry; every
 // other version is Release only when a client key holds a usable "pv". The
-// machine key decides first; the user key is tried only when it does not.
+// machine key decides first; the user key is read only when it does not.
 TEST(ChooseDownloadChannel, Table) {
   const struct {
     std::uint16_t major, minor, servicePack;
-    Key machine, user;
+    Pv machine, user;
     DownloadChannel channel;
-    std::vector<RegistryRoot> opened;
+    std::vector<RegistryRoot> read;
   } rows[] = {
-      {6, 1, 0, Pv(u"1.2.3.4"), Pv(u"1.2.3.4"), kWin7, {}},
-      {6, 1, 2, Pv(u"1.2.3.4"), Pv(u"1.2.3.4"), kWin7, {}},
-      {6, 0, 2, kNoKey, Pv(u"100.0.1"), kRelease, {kMachine, kUser}},
-      {6, 2, 0, kNoKey, kNoKey, kWin7, {kMachine, kUser}},
-      {6, 2, 0, Pv(u"1.2.3.4"), kNoKey, kRelease, {kMachine}},
-      {10, 0, 0, Pv(u"1.2.3.4"), Pv(u"0.0.0.0"), kRelease, {kMachine}},
-      {10, 0, 0, Pv(u"0.0.0.0"), Pv(u"x"), kRelease, {kMachine, kUser}},
-      {10, 0, 0, Pv(u""), Pv(u"0.0.0.0"), kWin7, {kMachine, kUser}},
-      {10, 0, 0, kNoPv, Pv(u"1.2"), kRelease, {kMachine, kUser}},
-      // 514 bytes with the terminator: more than the buffer holds.
-      {10, 0, 0, Pv(std::u16string(256, u'1')), kNoKey, kWin7, {kMachine, kUser}},
-      // 512 bytes without one: the text ends with the buffer.
-      {10, 0, 0, Pv(std::u16string(256, u'7'), false), kNoKey, kRelease, {kMachine}},
+      {6, 1, 2, u"1.2.3.4", u"1.2.3.4", kWin7, {}},
+      {6, 0, 2, {}, u"100.0.1", kRelease, {kMachine, kUser}},
+      {6, 2, 0, {}, {}, kWin7, {kMachine, kUser}},
+      {10, 0, 0, u"1.2.3.4", u"0.0.0.0", kRelease, {kMachine}},
+      {10, 0, 0, u"0.0.0.0", u"x", kRelease, {kMachine, kUser}},
+      {10, 0, 0, u"", u"0.0.0.0", kWin7, {kMachine, kUser}},
       // Only exactly "0.0.0.0" is absent, judged up to the first zero unit, by
       // whole units (U+0130 is not '0'; a zero high byte alone ends nothing).
-      {10, 0, 0, Pv(u"0.0.0.0 "), kNoKey, kRelease, {kMachine}},
-      {10, 0, 0, Pv(u"0.0.0.\u0130"), kNoKey, kRelease, {kMachine}},
-      {10, 0, 0, Pv(u"0.0.0.0" + std::u16string(1, 0) + u"9"), kNoKey, kWin7, {kMachine, kUser}},
-      {10, 0, 0, Pv(u"\u0100"), kNoKey, kRelease, {kMachine}},
+      {10, 0, 0, u"0.0.0.0 ", {}, kRelease, {kMachine}},
+      {10, 0, 0, u"0.0.0.\u0130", {}, kRelease, {kMachine}},
+      {10, 0, 0, u"0.0.0.0" + std::u16string(1, 0) + u"9", {}, kWin7, {kMachine, kUser}},
+      {10, 0, 0, u"\u0100", {}, kRelease, {kMachine}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << &row - rows);
-    gSystem = StubSystem{row.major, row.minor, row.servicePack, {}, {}, 0};
-    if (row.machine) gSystem.keys[kMachine] = *row.machine;
-    if (row.user) gSystem.keys[kUser] = *row.user;
+    gSystem = StubSystem{row.major, row.minor, row.servicePack, {}, {}};
+    if (row.machine) gSystem.pv[kMachine] = Utf16(*row.machine);
+    if (row.user) gSystem.pv[kUser] = Utf16(*row.user);
     EXPECT_EQ(ChooseDownloadChannel(), row.channel);
-    EXPECT_EQ(gSystem.opened, row.opened);
-    EXPECT_EQ(gSystem.openKeys, 0);
+    EXPECT_EQ(gSystem.read, row.read);
   }
+  // A value that fills the limit without a terminator: the text ends with it.
+  gSystem = StubSystem{};
+  gSystem.pv[kMachine] = Utf16(std::u16string(kRegistryValueLimit / 2, u'7'), false);
+  EXPECT_EQ(ChooseDownloadChannel(), kRelease);
 }
 
 // True when `milestones` happen in this order (other events may come between).
@@ -227,7 +198,7 @@ TEST(InstallWorker, SequenceAndPrompt) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
-    gSystem = StubSystem{10, 0, 0, {}, {}, 0};
+    gSystem = StubSystem{};
     gRun = WorkerRun{row.download, row.starts, row.ok, row.desktopShell, row.holds, row.sameBytes};
     if (!row.publishers) gRun.signature.signer = L"CN=Someone Else, O=Velnor, C=CN";
     InstallWorker(nullptr, ProgressCallback());

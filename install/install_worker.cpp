@@ -38,15 +38,11 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   }
 
   HideWindow(mainWindow);
-  // The installer runs elevated, and the folder it saved into is usually
-  // writable by every program of the user. Only the very file that was
-  // written is started, held since before it was read back (readable, but
-  // not writable, renamable or deletable by others) until it is deleted, and
-  // only when it still holds exactly the bytes received. TLS does not prove
-  // the program is the publisher's (a mis-issued certificate, an intercepting
-  // proxy, a compromised mirror): it must also carry the publisher's own
-  // valid signature. Anything else is deleted, never started and never left
-  // behind for the user to start by hand.
+  // Started only while held and still holding exactly the bytes received,
+  // and only with the publisher's own valid signature: TLS does not prove the
+  // program is the publisher's (a mis-issued certificate, an intercepting
+  // proxy, a compromised mirror). Anything else is deleted, never started and
+  // never left behind for the user to start by hand.
   const std::wstring publisher = kSetupPublisher;
   bool startable = saved.file && HoldSetupFile(saved.file.get());
   if (startable) {
@@ -54,9 +50,9 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
     startable = HoldsBytesReceived(facts, saved) &&
                 (publisher.empty() || IsSignedByPublisher(facts.signature, publisher));
   }
-  if (!startable && saved.file) DeleteSavedFile(saved.file.release());
+  if (!startable && saved.file) DeleteSetupFile(saved.file.release());
   if (startable && RunSetupProgram(saved.file.get())) {
-    DeleteSavedFile(saved.file.release());
+    DeleteSetupFile(saved.file.release());
   } else {
     saved.file.reset();  // a checked program that would not start stays for the user
     ShowFailurePrompt(mainWindow, kStartFailedMessage, pageUrl);

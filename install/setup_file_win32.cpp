@@ -1,11 +1,8 @@
-// The whole life of the setup program's file: created new with a descriptor
-// of our own and marked for deletion, written, kept once the whole body is
-// in, held, read back and signature-checked through its own handles, started,
-// waited for, and deleted as itself.
+// The setup program's file on Windows, its whole life in one place (the
+// rules it keeps are in setup_file.h).
 #include <windows.h>
 
 #include "install/setup_file.h"
-#include "install/setup_file_win32.h"
 // These need the types of windows.h.
 #include <sddl.h>
 #include <softpub.h>
@@ -19,26 +16,26 @@
 #include "common/files_win32.h"
 #include "common/text_win32.h"
 
-// The file under its name, with the identity of the file that was created
-// there, so that it is only ever opened again or deleted as itself.
-struct SavedFileTag {
+struct SetupFileTag {
+  enum class State { Writing, Whole, Held } state = State::Writing;
   std::wstring name;
-  UniqueHandle handle;    // the writer until finished, then the hold; none after a failed hold
-  bool finished = false;  // the delete mark set at creation has been cleared
-  DWORD volume = 0;
-  ULARGE_INTEGER index = {};
+  FileIdentity identity;  // of the file created under `name`
+  UniqueHandle handle;    // the writer while writing, the hold while held
 };
 
 namespace {
 
-bool Identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
-  return GetFileInformationByHandle(handle, &info) != FALSE;
-}
+using State = SetupFileTag::State;
 
-bool IsSameFile(const SavedFileTag& file, const BY_HANDLE_FILE_INFORMATION& info) {
-  return info.dwVolumeSerialNumber == file.volume && info.nFileIndexHigh == file.index.HighPart &&
-         info.nFileIndexLow == file.index.LowPart &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens `name` as itself and deletes it only while it is the file `identity` names.
+void DeleteIfSame(const std::wstring& name, const FileIdentity& identity) {
+  UniqueHandle handle =
+      OpenAsItself(nullptr, name, DELETE, kShareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+  FileIdentity found;
+  if (handle && IdentifyFile(handle.get(), identity.wide, found) && found == identity)
+    MarkForDeletion(handle.get());
 }
 
 // The subject of the certificate that signed the file, from the state data
@@ -60,7 +57,7 @@ bool ReadSigner(HANDLE stateData, std::wstring& subject) {
   return true;
 }
 
-SignatureCheck CheckSignature(const SavedFileTag& file) {
+SignatureCheck CheckSignature(const SetupFileTag& file) {
   WINTRUST_FILE_INFO fileInfo = {};
   fileInfo.cbStruct = sizeof fileInfo;
   fileInfo.pcwszFilePath = file.name.c_str();
@@ -116,24 +113,7 @@ bool Measure(HANDLE held, Sha256& digest, std::uint64_t& length) {
 
 }  // namespace
 
-SecurityDescriptor NewSetupFileDescriptor() {
-  // Owner Administrators: an owner may always read and change the DACL, so it
-  // must not be the user. Protected, so nothing is inherited from a folder
-  // like Downloads where the user's programs have full control: full control
-  // for SYSTEM and Administrators, read and execute for Authenticated Users
-  // (not the token's user, who is another account when other credentials
-  // elevated us), so no program of the user can write it, change its
-  // attributes, DACL or owner, or delete it by itself. The high label keeps
-  // programs below high integrity from writing it whatever the DACL says.
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;AU)S:(ML;;NW;;;HI)", SDDL_REVISION_1,
-          &descriptor, nullptr))
-    return nullptr;
-  return SecurityDescriptor(descriptor);
-}
-
-SavedFile CreateSaveFile(const std::string& path) {
+SetupFile CreateSetupFile(const std::string& path) {
   std::wstring name;
   if (!WideFromUtf8(path, name)) return nullptr;
   // Whatever stands under the name goes as a name only: deleting a hard link
@@ -141,63 +121,66 @@ SavedFile CreateSaveFile(const std::string& path) {
   // file someone holds without sharing deletion, stays and makes the creation
   // below fail.
   DeleteFileW(name.c_str());
-  SecurityDescriptor descriptor = NewSetupFileDescriptor();
-  if (!descriptor) return nullptr;
-  SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
-  // Created new, so nothing planted under the name in the meantime is
-  // written through. Sharing read only: while we write, nobody else can
-  // change, rename or delete it.
-  UniqueHandle handle = OpenWithoutFollowing(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &security);
-  if (!handle) return nullptr;
-  // Marked for deletion from its first byte: whatever ends the download (the
-  // window closed, the process ended or crashed) takes a half-written program
-  // with it, which the user might otherwise start. Cleared only when whole.
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!MarkForDeletion(handle.get()) || !Identify(handle.get(), info)) {
-    MarkForDeletion(handle.get());
+  PSECURITY_DESCRIPTOR parsed = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSetupFileRights, SDDL_REVISION_1,
+                                                            &parsed, nullptr))
+    return nullptr;
+  const LocalMemory descriptor(parsed);
+  // New, so nothing planted under the name in the meantime is written
+  // through; sharing read only, so nobody else can change, rename or delete
+  // it while we write.
+  UniqueHandle writer = OpenAsItself(nullptr, name, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                     FILE_CREATE, FILE_NON_DIRECTORY_FILE, parsed);
+  if (!writer) return nullptr;
+  FileIdentity identity;
+  const bool identified = IdentifyFile(writer.get(), true, identity);
+  if (!identified || !MarkForDeletion(writer.get())) {
+    // An empty file of ours would stay: deleted by name, while it is still ours.
+    writer.reset();
+    if (identified) DeleteIfSame(name, identity);
     return nullptr;
   }
-  auto* file = new SavedFileTag;
+  auto* file = new SetupFileTag;
   file->name = std::move(name);
-  file->handle = std::move(handle);
-  file->volume = info.dwVolumeSerialNumber;
-  file->index.HighPart = info.nFileIndexHigh;
-  file->index.LowPart = info.nFileIndexLow;
+  file->identity = identity;
+  file->handle = std::move(writer);
   return file;
 }
 
-bool WriteSaveFile(SavedFile file, const void* bytes, std::uint32_t size) {
-  DWORD written = 0;
-  return WriteFile(file->handle.get(), bytes, size, &written, nullptr) && written == size;
+bool WriteSetupFile(SetupFile file, const void* bytes, std::uint32_t size) {
+  return file->state == State::Writing && WriteAll(file->handle.get(), bytes, size);
 }
 
-bool FinishSaveFile(SavedFile file) {
-  if (!MarkForDeletion(file->handle.get(), false)) return false;
-  file->finished = true;
+bool KeepSetupFile(SetupFile file) {
+  if (file->state != State::Writing || !MarkForDeletion(file->handle.get(), false)) return false;
+  file->state = State::Whole;
   // A program cannot be started while anyone holds it open for writing.
   file->handle.reset();
   return true;
 }
 
-bool HoldSetupFile(SavedFile file) {
+bool HoldSetupFile(SetupFile file) {
+  if (file->state != State::Whole) return false;
   // Read access only, sharing read only: the started setup program may open
   // itself for reading (an open that does not share deletion fails while any
   // handle with delete access is open), and nobody can write, rename or
   // delete it while we hold it.
-  UniqueHandle handle =
-      OpenWithoutFollowing(file->name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  BY_HANDLE_FILE_INFORMATION info = {};
+  UniqueHandle hold =
+      OpenAsItself(nullptr, file->name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                   FILE_NON_DIRECTORY_FILE);
   // Between the writer's close and this open the name could have been given
   // to another file.
-  if (!handle || !Identify(handle.get(), info) || !IsSameFile(*file, info)) return false;
-  file->handle = std::move(handle);
+  FileIdentity found;
+  if (!hold || !IdentifyFile(hold.get(), file->identity.wide, found) || !(found == file->identity))
+    return false;
+  file->handle = std::move(hold);
+  file->state = State::Held;
   return true;
 }
 
-SetupFileFacts ExamineSetupFile(SavedFile file, bool checkSignature) {
+SetupFileFacts ExamineSetupFile(SetupFile file, bool checkSignature) {
   SetupFileFacts facts;
-  if (!file->handle) return facts;
+  if (file->state != State::Held) return facts;
   // Both read the whole file: side by side, the start waits for the longer
   // of the two rather than for both.
   std::thread signature;
@@ -213,7 +196,8 @@ SetupFileFacts ExamineSetupFile(SavedFile file, bool checkSignature) {
   return facts;
 }
 
-bool RunSetupProgram(SavedFile file) {
+bool RunSetupProgram(SetupFile file) {
+  if (file->state != State::Held) return false;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
@@ -226,20 +210,14 @@ bool RunSetupProgram(SavedFile file) {
   return true;
 }
 
-void DeleteSavedFile(SavedFile file) {
-  // Still marked, the file goes when its writer closes, below.
-  if (file->finished) {
-    // Our own hold shares no deletion, so it goes first; the name is then
-    // opened as itself and deleted only when it is still our file.
+void DeleteSetupFile(SetupFile file) {
+  // While writing, the mark takes the file with the writer, below.
+  if (file->state != State::Writing) {
+    // Our own hold shares no deletion, so it goes first.
     file->handle.reset();
-    UniqueHandle handle =
-        OpenWithoutFollowing(file->name, DELETE | FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (handle && Identify(handle.get(), info) && IsSameFile(*file, info))
-      MarkForDeletion(handle.get());
+    DeleteIfSame(file->name, file->identity);
   }
-  CloseSavedFile(file);
+  CloseSetupFile(file);
 }
 
-void CloseSavedFile(SavedFile file) { delete file; }
+void CloseSetupFile(SetupFile file) { delete file; }

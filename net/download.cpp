@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "net/digest.h"
+#include "common/digest.h"
 #include "net/http_transport.h"
 #include "net/proxy_route.h"
 #include "net/url.h"
@@ -36,17 +36,14 @@ struct PassHandles {
 };
 
 // Copies the body of a 200 response into `savePath`. The file is created only
-// here. A body that ended early or a file that could not be written is not a
-// download: the install worker would run whatever is in the file, so such a
-// file is deleted and the call fails. It is finished (kept) only once the
-// whole body is in.
+// here, and kept only once the whole body is in: the install worker would run
+// whatever is in it.
 DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::string& error,
                         const ProgressCallback& progress, SavedBody& saved) {
   std::uint32_t total = 0;
   const bool hasLength = HttpQueryContentLength(request, total);
-  if (!hasLength) total = 0;
 
-  SavedFile file = CreateSaveFile(savePath);
+  SetupFile file = CreateSetupFile(savePath);
   if (file == nullptr) {
     error = "failed to create save file";
     return DownloadResult::Failed;
@@ -69,7 +66,7 @@ DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::s
       readFailed = true;
       break;
     }
-    if (!WriteSaveFile(file, buffer, count)) {
+    if (!WriteSetupFile(file, buffer, count)) {
       writeFailed = true;
       break;
     }
@@ -82,7 +79,7 @@ DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::s
 
   const bool incomplete = readFailed || (hasLength && received != total);
   if (writeFailed || incomplete) {
-    DeleteSavedFile(file);
+    DeleteSetupFile(file);
     error = writeFailed ? "failed to write save file" : "download incomplete";
     return DownloadResult::Failed;
   }
@@ -90,12 +87,12 @@ DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::s
   // file against. A file that cannot be checked is never left behind under
   // the name, where the user, told to install by hand, might start it.
   if (!digestOk) {
-    DeleteSavedFile(file);
+    DeleteSetupFile(file);
     error = "saved file check failed";
     return DownloadResult::CheckFailed;
   }
-  if (!FinishSaveFile(file)) {
-    CloseSavedFile(file);
+  if (!KeepSetupFile(file)) {
+    CloseSetupFile(file);
     error = "failed to write save file";
     return DownloadResult::Failed;
   }

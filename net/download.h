@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "net/digest.h"
-#include "net/save_file.h"
+#include "common/digest.h"
+#include "install/setup_file.h"
 
 // Called after every non-empty chunk written to the save file with the bytes
 // received so far and the total (0 when the server gave no length).
@@ -26,7 +26,7 @@ enum class DownloadResult {
 };
 
 struct SavedBody {
-  HeldFile file;
+  OwnedSetupFile file;  // whole
   Sha256 digest{};
   std::uint64_t length = 0;
 };

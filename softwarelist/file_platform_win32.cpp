@@ -12,23 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "common/handles_win32.h"
+#include "common/files_win32.h"
 #include "common/text_win32.h"
 #include "softwarelist/file_platform_win32.h"
 
 namespace {
-
-bool WriteAll(HANDLE file, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0)
-      return false;
-    done += written;
-  }
-  return true;
-}
 
 // A name with a random part no other program can foresee, so nothing can be
 // made ready under that name before we create it.
@@ -41,29 +29,6 @@ bool TemporaryName(const std::wstring& name, std::wstring& temporary) {
 }
 
 HANDLE Held(ListFolder folder) { return reinterpret_cast<HANDLE>(folder); }
-
-// `name` in the held folder, itself and never what a link in its place points
-// to. Relative to the folder's handle: no path is resolved again after the
-// folder was checked. Null on failure, with GetLastError() set.
-UniqueHandle OpenInFolder(ListFolder folder, const std::wstring& name, ACCESS_MASK access,
-                          ULONG share, ULONG disposition) {
-  UNICODE_STRING text = {};
-  text.Buffer = const_cast<PWSTR>(name.c_str());
-  text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-  OBJECT_ATTRIBUTES attributes = {};
-  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, Held(folder), nullptr);
-  IO_STATUS_BLOCK io = {};
-  HANDLE handle = nullptr;
-  const NTSTATUS status = NtCreateFile(
-      &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-      disposition, FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT,
-      nullptr, 0);
-  if (!NT_SUCCESS(status)) {
-    SetLastError(RtlNtStatusToDosError(status));
-    return nullptr;
-  }
-  return UniqueHandle(handle);
-}
 
 // Moves the open `file` over `name` in the held folder, replacing what is there.
 bool RenameInFolder(HANDLE file, ListFolder folder, const std::wstring& name) {
@@ -103,17 +68,14 @@ FileReadResult ReadWholeFile(ListFolder folder, const std::string& name, std::si
   // Others may go on reading and writing the list while we read it, but not
   // rename or delete it: the name stays on the file checked.
   UniqueHandle file =
-      OpenInFolder(folder, wideName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN);
+      OpenAsItself(Held(folder), wideName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   FILE_OPEN, FILE_NON_DIRECTORY_FILE);
   if (!file) {
     const DWORD error = GetLastError();
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     return missing ? FileReadResult::Missing : FileReadResult::Failed;
   }
-  // Security: no link, no second name: the elevated read could copy a file the user may not read.
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks != 1 ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
-    return FileReadResult::Failed;
+  if (!IsPlainFile(file.get())) return FileReadResult::Failed;
   char buffer[8192];
   while (bytes.size() <= limit) {
     const std::size_t room = limit - bytes.size();
@@ -129,11 +91,12 @@ FileReadResult ReadWholeFile(ListFolder folder, const std::string& name, std::si
 bool ReplaceFileContents(ListFolder folder, const std::string& name, const std::string& bytes) {
   std::wstring wideName, temporary;
   if (!WideFromUtf8(name, wideName) || !TemporaryName(wideName, temporary)) return false;
-  // Security: new, unforeseeable and unshared: no planted file or link can take its place.
-  UniqueHandle file = OpenInFolder(folder, temporary, GENERIC_WRITE | DELETE, 0, FILE_CREATE);
+  // New, unforeseeable and unshared: no planted file or link can take its place.
+  UniqueHandle file = OpenAsItself(Held(folder), temporary, GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                                   FILE_NON_DIRECTORY_FILE);
   if (!file) return false;
-  // Security: moved (or deleted) through its own handle, never another file by that name.
-  const bool ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) &&
+  // Moved (or deleted) through its own handle, never another file by that name.
+  const bool ok = WriteAll(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get()) &&
                   RenameInFolder(file.get(), folder, wideName);
   if (!ok) MarkForDeletion(file.get());
   return ok;

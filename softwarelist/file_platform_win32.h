@@ -9,7 +9,7 @@
 
 #include "common/files_win32.h"
 
-// True when `handle`, opened as `path` by OpenWithoutFollowing and held so the
+// True when `handle`, opened as `path` by OpenAsItself and held so the
 // name cannot move, is a directory and no reparse point, by the handle's
 // attributes and by the name's.
 bool IsPlainFolder(HANDLE handle, const std::wstring& path);

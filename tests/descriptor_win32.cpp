@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "install/setup_file_win32.h"
+#include "common/handles_win32.h"
+#include "install/setup_file.h"
 
 namespace {
 
@@ -22,7 +23,10 @@ std::string Text(PSID sid) {
 }  // namespace
 
 int main() {
-  SecurityDescriptor descriptor = NewSetupFileDescriptor();
+  PSECURITY_DESCRIPTOR parsed = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(kSetupFileRights, SDDL_REVISION_1, &parsed,
+                                                       nullptr);
+  const LocalMemory descriptor(parsed);
   if (!descriptor || !IsValidSecurityDescriptor(descriptor.get())) return std::puts("unparsed"), 1;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;

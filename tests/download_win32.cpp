@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "net/digest.h"
+#include "common/digest.h"
 #include "net/download.h"
 
 int main(int argc, char** argv) {

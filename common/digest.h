@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-// SHA-256 as the downloader needs it from the platform: the system's
+// SHA-256 as the downloader and the setup file need it from the platform: the system's
 // CryptoAPI (digest_win32.cpp); natively a fake in the test.
 
 using Sha256 = std::array<unsigned char, 32>;

@@ -1,4 +1,4 @@
-#include "net/digest.h"
+#include "common/digest.h"
 
 #include <windows.h>
 // wincrypt.h needs the types of windows.h.
