@@ -27,15 +27,16 @@ bool RecordProgressReport(ProgressState& state, std::uint64_t received, std::uin
                           std::uint64_t now) {
   // Only this thread writes the record: these are the previous report's counts.
   // Compared as the whole percentages the text is printed from, without formatting.
-  const bool percentChanged =
-      ShownPercent(ProgressFraction(state.received.load(kRelaxed), state.total.load(kRelaxed))) !=
-      ShownPercent(ProgressFraction(received, total));
+  const std::uint64_t previous = state.received.load(kRelaxed);
+  const bool percentChanged = ShownPercent(ProgressFraction(previous, state.total.load(kRelaxed))) !=
+                              ShownPercent(ProgressFraction(received, total));
   state.received.store(received, kRelaxed);
   state.total.store(total, kRelaxed);
 
   const std::uint64_t sampleTick = state.lastSampleTick.load(kRelaxed);
-  if (sampleTick == 0) {
-    // First report: it only sets the starting point of the first sample.
+  // A count that goes back is a body started again from its first byte.
+  if (sampleTick == 0 || received < previous) {
+    // First report: it only sets the starting point of a first sample.
     state.bytesPerSecond.store(0.0, kRelaxed);
   } else {
     const std::uint64_t elapsed = now - sampleTick;

@@ -25,6 +25,8 @@ TEST(ProgressSampling, SpeedIsTheMeanOfEachSampleOfAtLeastOneSecond) {
       {9500, 610000, 1000000, 0, false},      // a stall reads 0
       {9600, 612000, 1000000, 0, false},      // more bytes, still 61%
       {9700, 616000, 1000000, 0, true},       // 61.6% shows 62%
+      {12000, 1000, 1000000, 0, true},        // the body starts again: a first report
+      {13000, 101000, 1000000, 100000, true}, // the new sample, from there
   };
   ProgressState state;
   for (const auto& s : steps) {

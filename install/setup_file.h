@@ -47,6 +47,9 @@ using SetupFile = SetupFileTag*;
 SetupFile CreateSetupFile(const std::string& path);
 // Writing: appends all `size` bytes; false when they could not all be written.
 bool WriteSetupFile(SetupFile file, const void* bytes, std::uint32_t size);
+// Writing: empties the file, through the same handle, to be written again
+// from its first byte. False when that fails.
+bool RewindSetupFile(SetupFile file);
 // Writing -> whole. False when that fails; the file is then gone.
 bool KeepSetupFile(SetupFile file);
 // Whole -> held. False when the name no longer names the file that was

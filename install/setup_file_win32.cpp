@@ -151,6 +151,13 @@ bool WriteSetupFile(SetupFile file, const void* bytes, std::uint32_t size) {
   return file->state == State::Writing && WriteAll(file->handle.get(), bytes, size);
 }
 
+bool RewindSetupFile(SetupFile file) {
+  LARGE_INTEGER start = {};
+  return file->state == State::Writing &&
+         SetFilePointerEx(file->handle.get(), start, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(file->handle.get());
+}
+
 bool KeepSetupFile(SetupFile file) {
   if (file->state != State::Writing || !MarkForDeletion(file->handle.get(), false)) return false;
   file->state = State::Whole;

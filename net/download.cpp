@@ -1,8 +1,12 @@
 #include "net/download.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "common/digest.h"
+#include "common/text.h"
 #include "net/http_transport.h"
 #include "net/proxy_route.h"
 #include "net/url.h"
@@ -34,73 +38,6 @@ struct PassHandles {
     if (session) HttpCloseHandle(std::exchange(session, nullptr));
   }
 };
-
-// Copies the body of a 200 response into `savePath`. The file is created only
-// here, and kept only once the whole body is in: the install worker would run
-// whatever is in it.
-DownloadResult SaveBody(HttpRequest request, const std::string& savePath, std::string& error,
-                        const ProgressCallback& progress, SavedBody& saved) {
-  std::uint32_t total = 0;
-  const bool hasLength = HttpQueryContentLength(request, total);
-
-  SetupFile file = CreateSetupFile(savePath);
-  if (file == nullptr) {
-    error = "failed to create save file";
-    return DownloadResult::Failed;
-  }
-
-  RunningDigest digest = BeginDigest();
-  bool digestOk = digest != nullptr;
-  char buffer[kReadBufferSize];
-  std::uint64_t received = 0;
-  bool readFailed = false;
-  bool writeFailed = false;
-  for (;;) {
-    std::uint32_t count = 0;
-    if (!HttpReadData(request, buffer, kReadBufferSize, count)) {
-      readFailed = true;
-      break;
-    }
-    if (count == 0) break;
-    if (count > kReadBufferSize) {  // a transport that overstates its count
-      readFailed = true;
-      break;
-    }
-    if (!WriteSetupFile(file, buffer, count)) {
-      writeFailed = true;
-      break;
-    }
-    if (digestOk) digestOk = AddToDigest(digest, buffer, count);
-    received += count;
-    if (progress) progress(received, total);
-  }
-  Sha256 value{};
-  if (digest != nullptr) digestOk = FinishDigest(digest, value) && digestOk;
-
-  const bool incomplete = readFailed || (hasLength && received != total);
-  if (writeFailed || incomplete) {
-    DeleteSetupFile(file);
-    error = writeFailed ? "failed to write save file" : "download incomplete";
-    return DownloadResult::Failed;
-  }
-  // Without a digest of the bytes received there is nothing to check the
-  // file against. A file that cannot be checked is never left behind under
-  // the name, where the user, told to install by hand, might start it.
-  if (!digestOk) {
-    DeleteSetupFile(file);
-    error = "saved file check failed";
-    return DownloadResult::CheckFailed;
-  }
-  if (!KeepSetupFile(file)) {
-    CloseSetupFile(file);
-    error = "failed to write save file";
-    return DownloadResult::Failed;
-  }
-  saved.file.reset(file);
-  saved.digest = value;
-  saved.length = received;
-  return DownloadResult::Saved;
-}
 
 // TLS 1.2 or newer on every session: unless asked, Windows 7 offers only
 // SSL 3.0 and TLS 1.0, and download servers require TLS 1.2. Before Windows 11
@@ -139,19 +76,217 @@ const char* SendAndReceive(HttpRequest request, bool& unreachable) {
   return failed;
 }
 
-// Opens the session (on `route`), connection and request into `handles` and
-// sends it; the failing step's text, or null once an answer is in.
-const char* OpenAndSend(PassHandles& handles, const ProxyRoute& route, const std::wstring& host,
-                        std::int32_t port, const std::wstring& path, bool& unreachable) {
-  handles.session = HttpOpenSession(route);
+// Where a request goes, and the route that carries it.
+struct Target {
+  std::wstring host;
+  std::int32_t port = 0;
+  std::wstring path;
+  ProxyRoute route;
+};
+
+// Opens the session (on the target's route), connection and request into
+// `handles`, with `headers`, and sends it; the failing step's text, or null
+// once an answer is in.
+const char* OpenAndSend(PassHandles& handles, const Target& target, const std::wstring& headers,
+                        bool& unreachable) {
+  handles.session = HttpOpenSession(target.route);
   if (!handles.session) return "WinHttpOpen failed";
   AskForModernTls(handles.session);
   HttpSetTimeouts(handles.session, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
-  handles.connection = HttpConnect(handles.session, host, static_cast<std::uint16_t>(port));
+  handles.connection =
+      HttpConnect(handles.session, target.host, static_cast<std::uint16_t>(target.port));
   if (!handles.connection) return "WinHttpConnect failed";
-  handles.request = HttpOpenGetRequest(handles.connection, path);
+  handles.request = HttpOpenGetRequest(handles.connection, target.path);
   if (!handles.request) return "WinHttpOpenRequest failed";
+  if (!headers.empty() && !HttpAddRequestHeaders(handles.request, headers))
+    return "WinHttpAddRequestHeaders failed";
   return SendAndReceive(handles.request, unreachable);
+}
+
+// One request for `target`. A proxy that cannot be reached gets one try
+// direct, as part of the same request (it is no redirect), and the target
+// keeps that route.
+const char* Request(PassHandles& handles, Target& target, const std::wstring& headers = {}) {
+  bool unreachable = false;
+  const char* failed = OpenAndSend(handles, target, headers, unreachable);
+  if (failed != nullptr && unreachable && target.route.kind == RouteKind::Proxy) {
+    handles.Close();
+    target.route = ProxyRoute{RouteKind::Direct, {}, {}};
+    failed = OpenAndSend(handles, target, headers, unreachable);
+  }
+  return failed;
+}
+
+// The body of a 200 as it is saved, across the requests that carry it.
+struct BodyCopy {
+  SetupFile file = nullptr;
+  RunningDigest digest = nullptr;
+  bool digestOk = false;
+  std::uint64_t written = 0;      // in the file now
+  std::uint64_t mostWritten = 0;  // the most it ever held
+  bool hasLength = false;
+  std::uint32_t total = 0;  // the Content-Length; 0 without one
+  std::wstring validator;   // what If-Range sends; empty: a resume asks for the whole body
+};
+
+enum class Copied { Whole, Broken, WriteFailed };
+
+// An HTTP date in its preferred form ("Sun, 06 Nov 1994 08:49:37 GMT") as a
+// number that orders dates as time does; false for any other text. Dates are
+// whole seconds, so a later one is at least a second later.
+bool HttpDateOrder(const std::string& text, std::int64_t& order) {
+  static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  char month[4] = {};
+  if (text.size() != 29 || text.compare(3, 2, ", ") != 0 || text.compare(25, 4, " GMT") != 0 ||
+      std::sscanf(text.c_str() + 5, "%2d %3s %4d %2d:%2d:%2d", &day, month, &year, &hour, &minute,
+                  &second) != 6)
+    return false;
+  const char* found = std::strstr(kMonths, month);
+  if (found == nullptr || (found - kMonths) % 3 != 0) return false;
+  order = ((((std::int64_t{year} * 12 + (found - kMonths) / 3) * 31 + day) * 24 + hour) * 60 +
+           minute) * 60 + second;
+  return true;
+}
+
+// The validator of a 200 that a resume may send in If-Range, as it was sent:
+// a strong ETag; with no ETag at all, a Last-Modified that the server's Date
+// shows to be at least a second old (only then is it strong). Anything else
+// could splice two versions of the file together.
+std::wstring ResumeValidator(HttpRequest request) {
+  std::string etag, modified, date;
+  if (HttpQueryHeader(request, HttpHeader::ETag, etag))
+    return etag.empty() || etag.rfind("W/", 0) == 0 ? L"" : WideFromAscii(etag);
+  std::int64_t modifiedAt = 0, dateAt = 0;
+  if (HttpQueryHeader(request, HttpHeader::LastModified, modified) &&
+      HttpQueryHeader(request, HttpHeader::Date, date) && HttpDateOrder(modified, modifiedAt) &&
+      HttpDateOrder(date, dateAt) && dateAt > modifiedAt)
+    return WideFromAscii(modified);
+  return L"";
+}
+
+// Begins the body of a 200 (again) from its first byte: what it says of its
+// length and validator holds from now on.
+bool StartBody(HttpRequest request, BodyCopy& body) {
+  if (body.written > 0 && !RewindSetupFile(body.file)) return false;
+  Sha256 discarded;
+  if (body.digest != nullptr) FinishDigest(body.digest, discarded);
+  body.digest = BeginDigest();
+  body.digestOk = body.digest != nullptr;
+  body.written = 0;
+  body.hasLength = HttpQueryContentLength(request, body.total);
+  body.validator = ResumeValidator(request);
+  return true;
+}
+
+// Copies the answer's body into the file until it ends or breaks off.
+Copied CopyBody(HttpRequest request, BodyCopy& body, const ProgressCallback& progress) {
+  char buffer[kReadBufferSize];
+  for (;;) {
+    std::uint32_t count = 0;
+    // A transport that overstates its count breaks the body too.
+    if (!HttpReadData(request, buffer, kReadBufferSize, count) || count > kReadBufferSize)
+      return Copied::Broken;
+    if (count == 0)
+      return body.hasLength && body.written != body.total ? Copied::Broken : Copied::Whole;
+    if (!WriteSetupFile(body.file, buffer, count)) return Copied::WriteFailed;
+    if (body.digestOk) body.digestOk = AddToDigest(body.digest, buffer, count);
+    body.written += count;
+    body.mostWritten = std::max(body.mostWritten, body.written);
+    if (progress) progress(body.written, body.total);
+  }
+}
+
+// True when a 206 carries exactly the rest of the body: bytes N-(L-1)/L.
+bool IsRestOfBody(HttpRequest request, const BodyCopy& body) {
+  const std::string rest = "bytes " + std::to_string(body.written) + "-" +
+                           std::to_string(body.total - 1) + "/" + std::to_string(body.total);
+  std::string range;
+  std::uint32_t length = 0;
+  return HttpQueryHeader(request, HttpHeader::ContentRange, range) && range == rest &&
+         (!HttpQueryContentLength(request, length) || length == body.total - body.written);
+}
+
+// One resume request to the URL that answered 200, on its route, following
+// no redirect: a 206 of the rest is appended, a 200 starts the body again,
+// anything else writes nothing.
+Copied Resume(Target& target, BodyCopy& body, const ProgressCallback& progress) {
+  std::wstring headers;
+  if (!body.validator.empty())
+    headers = L"Range: bytes=" + std::to_wstring(body.written) + L"-\r\nIf-Range: " + body.validator;
+  PassHandles handles;
+  if (Request(handles, target, headers) != nullptr) return Copied::Broken;
+  const std::uint32_t status = HttpQueryStatus(handles.request);
+  if (status == 200) {
+    if (!StartBody(handles.request, body)) return Copied::WriteFailed;
+  } else if (status != 206 || headers.empty() || !IsRestOfBody(handles.request, body)) {
+    return Copied::Broken;
+  }
+  return CopyBody(handles.request, body, progress);
+}
+
+// A body with a length that broke off is asked for again, after a pause of 1,
+// 2, 4, 8, then 16 s, back to 1 s after an attempt that took the file past
+// the most it ever held. The window keeps hearing of the unchanged counts each
+// second, so its speed falls to 0 meanwhile. Given up after five attempts in
+// a row that gained nothing, or ten in all.
+Copied ResumeUntilWhole(Target& target, BodyCopy& body, const ProgressCallback& progress) {
+  Copied copied = Copied::Broken;
+  for (int attempt = 0, dry = 0, pause = 1; copied == Copied::Broken && body.hasLength &&
+                                            body.written < body.total && attempt < 10 && dry < 5;
+       ++attempt) {
+    for (int second = 0; second < pause; ++second) {
+      HttpPause(1000);
+      if (progress) progress(body.written, body.total);
+    }
+    const std::uint64_t most = body.mostWritten;
+    copied = Resume(target, body, progress);
+    const bool gained = body.mostWritten > most;
+    dry = gained ? 0 : dry + 1;
+    pause = gained ? 1 : std::min(pause * 2, 16);
+  }
+  return copied;
+}
+
+// Saves the body of the 200 in `handles` into `savePath`, resuming it where
+// it broke off. The file is created only here, and kept only once the whole
+// body is in: the install worker would run whatever is in it.
+DownloadResult SaveBody(PassHandles& handles, Target& target, const std::string& savePath,
+                        std::string& error, const ProgressCallback& progress, SavedBody& saved) {
+  BodyCopy body;
+  body.file = CreateSetupFile(savePath);
+  if (body.file == nullptr) {
+    error = "failed to create save file";
+    return DownloadResult::Failed;
+  }
+  StartBody(handles.request, body);
+  Copied copied = CopyBody(handles.request, body, progress);
+  handles.Close();
+  if (copied == Copied::Broken) copied = ResumeUntilWhole(target, body, progress);
+  Sha256 value{};
+  if (body.digest != nullptr) body.digestOk = FinishDigest(body.digest, value) && body.digestOk;
+  if (copied != Copied::Whole) {
+    DeleteSetupFile(body.file);
+    error = copied == Copied::WriteFailed ? "failed to write save file" : "download incomplete";
+    return DownloadResult::Failed;
+  }
+  // Without a digest of the bytes received there is nothing to check the
+  // file against. A file that cannot be checked is never left behind under
+  // the name, where the user, told to install by hand, might start it.
+  if (!body.digestOk) {
+    DeleteSetupFile(body.file);
+    error = "saved file check failed";
+    return DownloadResult::CheckFailed;
+  }
+  if (!KeepSetupFile(body.file)) {
+    CloseSetupFile(body.file);
+    error = "failed to write save file";
+    return DownloadResult::Failed;
+  }
+  saved.file.reset(body.file);
+  saved.digest = value;
+  saved.length = body.written;
+  return DownloadResult::Saved;
 }
 
 }  // namespace
@@ -161,27 +296,15 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
   std::string currentUrl = url;
   RunRoutes routes;
   for (int pass = 0;;) {
-    std::wstring host;
-    std::int32_t port = 0;
-    std::wstring path;
-    if (!ParseHttpsUrl(currentUrl, host, port, path)) {
+    Target target;
+    if (!ParseHttpsUrl(currentUrl, target.host, target.port, target.path)) {
       error = "URL parse failed";
       return DownloadResult::Failed;
     }
-
     // Chosen before anything is saved: the save file comes after a 200.
-    ProxyRoute route = RouteFor(routes, currentUrl, host);
+    target.route = RouteFor(routes, currentUrl, target.host);
     PassHandles handles;
-    bool unreachable = false;
-    const char* failed = OpenAndSend(handles, route, host, port, path, unreachable);
-    // A proxy that cannot be reached gets one try direct, as part of the same
-    // request (it is no redirect).
-    if (failed != nullptr && unreachable && route.kind == RouteKind::Proxy) {
-      handles.Close();
-      failed = OpenAndSend(handles, ProxyRoute{RouteKind::Direct, {}, {}}, host, port, path,
-                           unreachable);
-    }
-    if (failed != nullptr) {
+    if (const char* failed = Request(handles, target)) {
       error = failed;
       return DownloadResult::Failed;
     }
@@ -199,6 +322,6 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
       error = "HTTP status not OK: " + std::to_string(status);
       return DownloadResult::Failed;
     }
-    return SaveBody(handles.request, savePath, error, progress, saved);
+    return SaveBody(handles, target, savePath, error, progress, saved);
   }
 }

@@ -24,6 +24,7 @@ struct Response {
   bool readFails = false;                // the read after the body fails
   HttpOutcome send = HttpOutcome::Done;  // of the send that this answers
   unsigned schemes = 0;                  // what a 407 offers
+  std::map<HttpHeader, std::string> headers = {};
 };
 
 // A file on the fake disk; `id` tells apart the files that bear one name in turn.
@@ -35,10 +36,10 @@ using Disk = std::map<std::string, DiskFile>;
 
 struct World {
   std::vector<Response> responses;  // answers, in order, one for each send
-  // "host:port path[ route]" of each send, "lookup URL", "tls VERSIONS refused"
-  // and "logon SCHEME", in order
+  // "host:port path[ route][ headers]" of each send, "lookup URL", "tls VERSIONS
+  // refused", "logon SCHEME" and "wait SECONDS", in order
   std::vector<std::string> requests;
-  std::string route, connected, opened;  // of the last session, connection, request
+  std::string route, connected, opened, headers;  // of the last session, connection, request
   ProxySettings settings;
   std::map<std::string, ProxyLookup> lookups;  // by URL; NoAnswer for the others
   unsigned tlsRefused = 0;                     // refused when asked among others
@@ -90,10 +91,15 @@ HttpConnection HttpConnect(HttpSession, const std::wstring& host, std::uint16_t 
 }
 HttpRequest HttpOpenGetRequest(HttpConnection, const std::wstring& path) {
   w.opened = w.connected + " " + std::string(path.begin(), path.end()) + w.route;
+  w.headers.clear();
   return OpenHttp<HttpRequest>();
 }
+bool HttpAddRequestHeaders(HttpRequest, const std::wstring& headers) {
+  for (wchar_t c : headers) w.headers += c == '\r' ? ',' : c == '\n' ? ' ' : char(c);
+  return true;
+}
 HttpOutcome HttpSendRequest(HttpRequest) {
-  w.requests.push_back(w.opened);
+  w.requests.push_back(w.opened + (w.headers.empty() ? "" : " " + w.headers));
   w.piece = 0;
   return ++w.sent <= w.responses.size() ? Current().send : HttpOutcome::Failed;
 }
@@ -114,6 +120,10 @@ bool HttpReadData(HttpRequest, void* buffer, std::uint32_t, std::uint32_t& recei
   received = static_cast<std::uint32_t>(r.body[w.piece++].copy(static_cast<char*>(buffer), 8192));
   return true;
 }
+bool HttpQueryHeader(HttpRequest, HttpHeader header, std::string& value) {
+  const auto found = Current().headers.find(header);
+  return found != Current().headers.end() && (value = found->second, true);
+}
 unsigned HttpQueryProxySchemes(HttpRequest) { return Current().schemes; }
 bool HttpSetProxyCredentials(HttpRequest, unsigned scheme) {
   w.requests.push_back("logon " + std::to_string(scheme));
@@ -122,6 +132,11 @@ bool HttpSetProxyCredentials(HttpRequest, unsigned scheme) {
 void HttpCloseHandle(HttpRequest) { --w.openHttp; }
 void HttpCloseHandle(HttpConnection) { --w.openHttp; }
 void HttpCloseHandle(HttpSession) { --w.openHttp; }
+void HttpPause(int milliseconds) {
+  EXPECT_EQ(milliseconds, 1000);
+  if (w.requests.empty() || w.requests.back().rfind("wait ", 0) != 0) w.requests.push_back("wait 0");
+  w.requests.back() = "wait " + std::to_string(std::stoi(w.requests.back().substr(5)) + 1);
+}
 
 // As on Windows: an old file goes as a name, a new one is created marked for
 // deletion until it is finished; it is deleted only while the name is its own.
@@ -134,6 +149,7 @@ bool WriteSetupFile(SetupFile file, const void* bytes, std::uint32_t size) {
   w.disk[file->path].bytes.append(static_cast<const char*>(bytes), size);
   return !w.writeFails;
 }
+bool RewindSetupFile(SetupFile file) { return w.disk[file->path].bytes.clear(), true; }
 bool KeepSetupFile(SetupFile file) {
   file->finished = !w.finishFails;
   return file->finished;
@@ -193,6 +209,7 @@ struct Row {
   ProxySettings settings = {};
   std::map<std::string, ProxyLookup> lookups = {};
   unsigned tlsRefused = 0;
+  bool anyProgress = false;  // `progress` not looked at
 };
 
 // A URL form, as the request it makes (and its body saved), or refused unsent.
@@ -214,6 +231,42 @@ Row Routed(const std::string& label, ProxySettings settings,
   Row row{label, std::move(responses), error, ok ? "x" : kOld, ok ? Calls{{1, 1}} : Calls{}, log};
   row.settings = std::move(settings), row.lookups = std::move(lookups), row.tlsRefused = tlsRefused;
   return row;
+}
+
+// Runs one row, every save file starting as kOld.
+void Check(const Row& row) {
+  SCOPED_TRACE(row.label.substr(0, 80));
+  w = World{};
+  w.responses = row.responses;
+  w.disk["save"] = {kOld, 0};
+  w.writeFails = row.writeFails;
+  w.finishFails = row.finishFails;
+  w.settings = row.settings;
+  w.lookups = row.lookups;
+  w.tlsRefused = row.tlsRefused;
+  std::string error = kOk;
+  Calls progress;
+  SavedBody saved;
+  const DownloadResult result = DownloadFile(
+      row.url, "save", error, [&](std::uint64_t r, std::uint64_t t) { progress.emplace_back(r, t); },
+      saved);
+  EXPECT_EQ(result, row.error == kOk ? DownloadResult::Saved : DownloadResult::Failed);
+  EXPECT_EQ(error, row.error);
+  EXPECT_EQ(saved.file != nullptr, result == DownloadResult::Saved);
+  if (saved.file) {
+    // The stand-in digest: the first 32 bytes of the file.
+    Sha256 digest{};
+    row.file->copy(reinterpret_cast<char*>(digest.data()), digest.size());
+    EXPECT_EQ(std::make_pair(saved.length, saved.digest), std::make_pair(row.file->size(), digest));
+  }
+  saved.file.reset();
+  EXPECT_EQ(w.disk.count("save") ? std::optional<std::string>(w.disk["save"].bytes) : std::nullopt,
+            row.file);
+  if (!row.anyProgress) {
+    EXPECT_EQ(progress, row.progress);
+  }
+  EXPECT_EQ(w.requests, row.requests);
+  EXPECT_EQ(w.openHttp + w.openFiles, 0);
 }
 
 TEST(DownloadFile, Table) {
@@ -238,7 +291,6 @@ TEST(DownloadFile, Table) {
       {"only 200 succeeds, the file left alone", {Status(204)}, "HTTP status not OK: 204", kOld, {}, one},
       {"relative Location", {Status(302, "/r")}, "URL parse failed", kOld, {}, one},
       {"not a redirect status", {Status(300, r8)}, "HTTP status not OK: 300", kOld, {}, one},
-      {"shorter than its length", {Body(9, {"abc"})}, "download incomplete", {}, {{3, 9}}, one},
       {"no length, a read fails", {Body({}, {"abc"}, true)}, "download incomplete", {}, {{3, 0}},
        one},
       {"cannot be written", body(), "failed to write save file", {}, {}, one, true},
@@ -277,36 +329,75 @@ TEST(DownloadFile, Table) {
       Routed("both refused", {}, {}, {x()}, kOk, {"tls 3 refused", "tls 1 refused", one[0]}, 3),
       // clang-format on
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.label.substr(0, 80));
-    w = World{};
-    w.responses = row.responses;
-    w.disk["save"] = {kOld, 0};
-    w.writeFails = row.writeFails;
-    w.finishFails = row.finishFails;
-    w.settings = row.settings;
-    w.lookups = row.lookups;
-    w.tlsRefused = row.tlsRefused;
-    std::string error = kOk;
-    Calls progress;
-    SavedBody saved;
-    const DownloadResult result = DownloadFile(
-        row.url, "save", error,
-        [&](std::uint64_t r, std::uint64_t t) { progress.emplace_back(r, t); }, saved);
-    EXPECT_EQ(result, row.error == kOk ? DownloadResult::Saved : DownloadResult::Failed);
-    EXPECT_EQ(error, row.error);
-    EXPECT_EQ(saved.file != nullptr, result == DownloadResult::Saved);
-    if (saved.file) {
-      EXPECT_EQ(saved.length, row.file->size());
-    }
-    saved.file.reset();
-    EXPECT_EQ(
-        w.disk.count("save") ? std::optional<std::string>(w.disk["save"].bytes) : std::nullopt,
-        row.file);
-    EXPECT_EQ(progress, row.progress);
-    EXPECT_EQ(w.requests, row.requests);
-    EXPECT_EQ(w.openHttp + w.openFiles, 0);
+  for (const Row& row : rows) Check(row);
+}
+
+// A 200 of "abcdef" with `headers` that breaks off after "abc" (a failed read,
+// or with `closes` an early end), and what a resume may answer.
+Response Broken(std::map<HttpHeader, std::string> headers, bool closes = false) {
+  Response r = Body(6, {"abc"}, !closes);
+  r.headers = std::move(headers);
+  return r;
+}
+Response Partial(std::string range, std::optional<std::uint32_t> length, std::string body = "def") {
+  Response r = Body(length, {body}, body.size() < 3);
+  r.status = 206;
+  if (!range.empty()) r.headers[HttpHeader::ContentRange] = range;
+  return r;
+}
+Row Resumed(std::string label, std::vector<Response> responses, std::string error,
+            std::vector<std::string> log, std::string file = "abcdef") {
+  const auto saved = error == kOk ? std::optional<std::string>(file) : std::nullopt;
+  Row row{label, std::move(responses), error, saved, {}, log};
+  row.anyProgress = true;
+  return row;
+}
+
+TEST(DownloadFile, ResumesABodyThatBrokeOff) {
+  using H = HttpHeader;
+  const std::string first = "h:443 /p", range = first + " Range: bytes=3-, If-Range: ";
+  const std::string etag = "\"e\"", monday = "Mon, 07 Dec 2026 10:00:00 GMT";
+  const std::map<HttpHeader, std::string> strong = {{H::ETag, etag}};
+  const auto rest = [] { return Partial("bytes 3-5/6", 3); };
+  const Response again = Body(6, {"ABCDEF"});
+  // Attempts that each gain a byte and break again: never five in a row without one.
+  std::vector<Response> creeping = {Broken(strong)};
+  creeping[0].length = 13;
+  std::vector<std::string> creepLog = {first};
+  for (int n = 3; n < 13; ++n) {
+    creeping.push_back(Partial("bytes " + std::to_string(n) + "-12/13", 13 - n, "x"));
+    creepLog.insert(creepLog.end(), {"wait 1", first + " Range: bytes=" + std::to_string(n) +
+                                                   "-, If-Range: " + etag});
   }
+  Row restarted = Resumed("a 200 starts again: the counts go back", {Broken(strong), again}, kOk,
+                          {first, "wait 1", range + etag}, "ABCDEF");
+  restarted.progress = {{3, 6}, {3, 6}, {6, 6}}, restarted.anyProgress = false;
+  const std::vector<std::string> fiveTries = {first, "wait 1", range + etag, "wait 2", range + etag,
+      "wait 4", range + etag, "wait 8", range + etag, "wait 16", range + etag};
+  const std::vector<Row> rows = {
+      // clang-format off
+      Resumed("a failed read, then the rest", {Broken(strong), rest()}, kOk, {first, "wait 1", range + etag}),
+      Resumed("an early end, then the rest", {Broken(strong, true), rest()}, kOk, {first, "wait 1", range + etag}),
+      restarted,
+      // A 206 of another start, end, total or length writes nothing; each pause doubles.
+      Resumed("206s that do not match", {Broken(strong), Partial("bytes 2-5/6", 4), Partial("bytes 3-4/6", 3),
+              Partial("bytes 3-5/7", 3), Partial("bytes 3-5/6", 4), rest()}, kOk, fiveTries),
+      // Five attempts in a row without a new byte: given up, nothing left.
+      Resumed("five dry attempts", {Broken(strong), Partial("", 3), Status(416), Status(302, "https://h/p"),
+              Send(HttpOutcome::Unreachable), Status(503), rest()}, "download incomplete", fiveTries),
+      Resumed("ten attempts in all", creeping, "download incomplete", creepLog),
+      // The validator: a strong ETag, else a Last-Modified a second older than the Date.
+      Resumed("a weak ETag", {Broken({{H::ETag, "W/" + etag}}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
+      Resumed("a weak ETag, Last-Modified", {Broken({{H::ETag, "W/" + etag}, {H::LastModified, monday},
+              {H::Date, "Tue, 08 Dec 2026 10:00:01 GMT"}}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
+      Resumed("Last-Modified, a second before the Date", {Broken({{H::LastModified, monday},
+              {H::Date, "Mon, 07 Dec 2026 10:00:01 GMT"}}), rest()}, kOk, {first, "wait 1", range + monday}),
+      Resumed("Last-Modified, as the Date", {Broken({{H::LastModified, monday}, {H::Date, monday}}), again},
+              kOk, {first, "wait 1", first}, "ABCDEF"),
+      Resumed("no validator", {Broken({}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
+      // clang-format on
+  };
+  for (const Row& row : rows) Check(row);
 }
 
 }  // namespace

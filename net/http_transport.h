@@ -33,6 +33,9 @@ void HttpSetTimeouts(HttpSession session, int resolveMs, int connectMs, int send
 HttpConnection HttpConnect(HttpSession session, const std::wstring& host, std::uint16_t port);
 // A TLS "GET" request for `path` (path and query).
 HttpRequest HttpOpenGetRequest(HttpConnection connection, const std::wstring& path);
+// Adds `headers` ("Name: value" lines joined by CRLF) to the request, kept
+// when it is sent again; false when they are refused.
+bool HttpAddRequestHeaders(HttpRequest request, const std::wstring& headers);
 enum class HttpOutcome {
   Done,
   Failed,
@@ -48,6 +51,10 @@ std::uint32_t HttpQueryStatus(HttpRequest request);
 bool HttpQueryLocation(HttpRequest request, std::string& location);
 // The numeric Content-Length; false (length left 0) when there is none.
 bool HttpQueryContentLength(HttpRequest request, std::uint32_t& length);
+// The answer's headers that resuming a broken body needs.
+enum class HttpHeader { ETag, LastModified, Date, ContentRange };
+// The value of `header` as sent (ASCII); false when it is missing or not ASCII.
+bool HttpQueryHeader(HttpRequest request, HttpHeader header, std::string& value);
 constexpr unsigned kNegotiate = 1, kNtlm = 2;  // logon schemes, as bits
 // Which of the schemes that the user's own logon can answer a proxy's 407
 // offers; 0 for none, Basic alone, or another target.
@@ -58,5 +65,7 @@ bool HttpSetProxyCredentials(HttpRequest request, unsigned scheme);
 // Up to `size` bytes of the body; true with `received` 0 at its end.
 bool HttpReadData(HttpRequest request, void* buffer, std::uint32_t size, std::uint32_t& received);
 void HttpCloseHandle(HttpRequest request);
+// Blocks the calling thread for `milliseconds` (the pause before a resume).
+void HttpPause(int milliseconds);
 void HttpCloseHandle(HttpConnection connection);
 void HttpCloseHandle(HttpSession session);

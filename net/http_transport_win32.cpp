@@ -149,6 +149,11 @@ HttpRequest HttpOpenGetRequest(HttpConnection connection, const std::wstring& pa
   return reinterpret_cast<HttpRequest>(request);
 }
 
+bool HttpAddRequestHeaders(HttpRequest request, const std::wstring& headers) {
+  return WinHttpAddRequestHeaders(Internet(request), headers.c_str(), static_cast<DWORD>(-1),
+                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE) != FALSE;
+}
+
 namespace {
 
 HttpOutcome Outcome(BOOL ok) {
@@ -207,6 +212,24 @@ bool HttpQueryContentLength(HttpRequest request, std::uint32_t& length) {
   return found != FALSE;
 }
 
+bool HttpQueryHeader(HttpRequest request, HttpHeader header, std::string& value) {
+  const DWORD query = header == HttpHeader::ETag           ? WINHTTP_QUERY_ETAG
+                      : header == HttpHeader::LastModified ? WINHTTP_QUERY_LAST_MODIFIED
+                      : header == HttpHeader::Date         ? WINHTTP_QUERY_DATE
+                                                           : WINHTTP_QUERY_CONTENT_RANGE;
+  wchar_t buffer[256] = {};
+  DWORD size = sizeof buffer - sizeof buffer[0];
+  if (!WinHttpQueryHeaders(Internet(request), query, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size,
+                           WINHTTP_NO_HEADER_INDEX))
+    return false;
+  value.clear();
+  for (const wchar_t* unit = buffer; *unit != 0; ++unit) {
+    if (*unit > 0x7E) return false;
+    value.push_back(static_cast<char>(*unit));
+  }
+  return true;
+}
+
 unsigned HttpQueryProxySchemes(HttpRequest request) {
   DWORD supported = 0, first = 0, target = 0;
   if (!WinHttpQueryAuthSchemes(Internet(request), &supported, &first, &target) ||
@@ -234,3 +257,5 @@ bool HttpReadData(HttpRequest request, void* buffer, std::uint32_t size, std::ui
 void HttpCloseHandle(HttpRequest request) { WinHttpCloseHandle(Internet(request)); }
 void HttpCloseHandle(HttpConnection connection) { WinHttpCloseHandle(Internet(connection)); }
 void HttpCloseHandle(HttpSession session) { WinHttpCloseHandle(Internet(session)); }
+
+void HttpPause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
