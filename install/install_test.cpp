@@ -32,7 +32,7 @@ StubSystem gSystem;
 struct WorkerRun {
   DownloadResult download = DownloadResult::Saved;
   bool starts = true, ok = false, desktopShell = true, holds = true, sameBytes = true;
-  SignatureCheck signature = {0, true, kSetupPublisher};
+  SignatureCheck signature = {}, fetched = {};
   std::vector<std::string> events = {};
   std::wstring boxText = L"";
 };
@@ -72,6 +72,10 @@ SetupFileFacts ExamineSetupFile(SetupFile, bool checkSignature) {
   SetupFileFacts facts{true, kReceived, 6, gRun.signature};
   if (!gRun.sameBytes) facts.digest[0] ^= 1;
   return facts;
+}
+SignatureCheck CheckSignatureFetchingChain(SetupFile) {
+  gRun.events.push_back("fetch chain");
+  return gRun.fetched;
 }
 bool RunSetupProgram(SetupFile) { return gRun.events.push_back("run"), gRun.starts; }
 void DeleteSetupFile(SetupFile file) {
@@ -161,9 +165,11 @@ TEST(InstallWorker, SequenceAndPrompt) {
   const std::string page = "browser " + win7;
   const std::string support = "browser " + std::string(kSupportOrigin);
   const auto kSaved = DownloadResult::Saved, kFailed = DownloadResult::Failed;
-  const std::string examine = "examine, signature";
+  const std::string examine = "examine, signature", fetch = "fetch chain";
   const std::wstring tail =
       L"\n\n已为您打开下载页面，请手动安装。\n\n点击\"确定\"联系客服\n点击\"取消\"稍后处理";
+  const std::wstring failed = kDownloadFailedMessage + tail, notStarted = kStartFailedMessage + tail;
+  const std::int32_t kBadDigest = std::int32_t(0x80096010);
   const struct {
     const char* label;
     DownloadResult download;
@@ -171,36 +177,46 @@ TEST(InstallWorker, SequenceAndPrompt) {
     std::vector<std::string> order;  // must happen in this order
     std::vector<std::string> never;
     std::wstring box;
-    bool desktopShell = true, publishers = true, holds = true, sameBytes = true;
+    bool desktopShell = true, holds = true, sameBytes = true;
+    std::int32_t status = 0;  // of the first signature check, then of the one fetching the chain
+    bool publishers = true;
+    std::int32_t fetched = 0;
   } rows[] = {
       // clang-format off
-      {"installed", kSaved, true, false,
-       {download, "hide", "hold", examine, "run", "delete", "WM_CLOSE"}, {"box", "let go"}, L""},
+      {"installed", kSaved, true, false, {download, "hold", examine, "hide", "run", "delete", "WM_CLOSE"},
+       {"box", "let go", fetch}, L""},
       {"download failed, OK", kFailed, false, true, {download, page, "box", support},
-       {"hide", "hold", "WM_CLOSE"}, kDownloadFailedMessage + tail},
-      {"no desktop shell: nothing opened", kFailed, false, true, {download, "box"}, {page, support},
-       kDownloadFailedMessage + tail, false},
+       {"hide", "hold", "WM_CLOSE"}, failed},
+      {"no desktop shell: nothing opened", kFailed, false, true, {download, "box"}, {page, support}, failed,
+       false},
       {"download failed, Cancel or closed", kFailed, false, false, {download, page, "box"},
-       {"hide", support, "WM_CLOSE"}, kDownloadFailedMessage + tail},
+       {"hide", support, "WM_CLOSE"}, failed},
+      {"no digest of what was received", DownloadResult::CheckFailed, true, false, {download, page, "box"},
+       {"hide", "hold", "WM_CLOSE"}, failed},
       {"start failed: the file stays", kSaved, false, false,
-       {download, "hide", "hold", examine, "run", "let go", page, "box", "WM_CLOSE"}, {"delete"},
-       kStartFailedMessage + tail},
-      {"not the publisher's: deleted, never started", kSaved, true, true,
-       {download, "hide", examine, "delete", page, "box", support, "WM_CLOSE"}, {"run", "let go"},
-       kStartFailedMessage + tail, true, false},
-      {"changed since it was written", kSaved, true, false, {examine, "delete", "box", "WM_CLOSE"},
-       {"run", "let go"}, kStartFailedMessage + tail, true, true, true, false},
-      {"the name given to another file", kSaved, true, false, {"hold", "delete", "box", "WM_CLOSE"},
-       {examine, "run"}, kStartFailedMessage + tail, true, true, false},
-      {"no digest of what was received", DownloadResult::CheckFailed, true, false,
-       {download, "hide", "box", "WM_CLOSE"}, {"hold", "run", "delete"}, kStartFailedMessage + tail},
+       {download, "hold", examine, "hide", "run", "let go", page, "box", "WM_CLOSE"}, {"delete"}, notStarted},
+      {"the name given to another file", kSaved, true, false, {"hold", "hide", "delete", "box", "WM_CLOSE"},
+       {examine, "run"}, notStarted, true, false},
+      {"changed since it was written", kSaved, true, false, {examine, "hide", "delete", "box", "WM_CLOSE"},
+       {"run", "let go"}, notStarted, true, true, false},
+      // A chain the system cannot complete is fetched for the publisher's signer only.
+      {"the publisher's chain fetched", kSaved, true, false, {examine, fetch, "hide", "run", "delete"},
+       {"box"}, L"", true, true, true, kPartialChain},
+      {"the fetch ran out of time", kSaved, true, true,
+       {examine, fetch, "hide", "delete", page, "box", support, "WM_CLOSE"}, {"run", "let go"}, notStarted,
+       true, true, true, kUntrustedRoot, true, kSignatureTimedOut},
+      {"another signer", kSaved, true, false, {examine, "hide", "delete", "box", "WM_CLOSE"},
+       {fetch, "run", "let go"}, notStarted, true, true, true, kUntrustedRoot, false},
+      {"a bad digest", kSaved, true, false, {examine, "hide", "delete", "box"}, {fetch, "run"}, notStarted,
+       true, true, true, kBadDigest},
       // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     gSystem = StubSystem{};
     gRun = WorkerRun{row.download, row.starts, row.ok, row.desktopShell, row.holds, row.sameBytes};
-    if (!row.publishers) gRun.signature.signer = L"CN=Someone Else, O=Velnor, C=CN";
+    gRun.signature = {row.status, true, row.publishers ? kSetupPublisher : L"CN=Someone Else"};
+    gRun.fetched = {row.fetched, true, gRun.signature.signer};
     InstallWorker(nullptr, ProgressCallback());
     EXPECT_TRUE(InOrder(gRun.events, row.order)) << testing::PrintToString(gRun.events);
     for (const std::string& event : row.never) EXPECT_FALSE(InOrder(gRun.events, {event})) << event;
@@ -210,11 +226,9 @@ TEST(InstallWorker, SequenceAndPrompt) {
   }
 }
 
-// Only a valid signature (0) whose signer's subject is exactly the publisher:
-// a chain to a root the system does not trust is refused, whoever it names.
+// Only a valid signature (0) whose signer's subject is exactly the publisher.
 TEST(IsSignedByPublisher, ValidAndExactSubjectOnly) {
   const std::wstring publisher = L"CN=Velnor 测试发行者, O=Velnor, C=CN";
-  const std::int32_t kUntrustedRoot = 0x800B0109;
   EXPECT_TRUE(IsSignedByPublisher({0, true, publisher}, publisher));
   EXPECT_FALSE(IsSignedByPublisher({kUntrustedRoot, true, publisher}, publisher));
   EXPECT_FALSE(IsSignedByPublisher({0, true, publisher + L", OU=x"}, publisher));

@@ -24,33 +24,43 @@ bool IsSignedByPublisher(const SignatureCheck& check, const std::wstring& publis
   return check.status == 0 && check.signerFound && check.signer == publisher;
 }
 
+bool IsWorthFetchingChain(const SignatureCheck& check, const std::wstring& publisher) {
+  return (check.status == kUntrustedRoot || check.status == kPartialChain) && check.signerFound &&
+         check.signer == publisher;
+}
+
 void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
   const std::string downloadUrl = DownloadChannelUrl(ChooseDownloadChannel());
   const std::wstring pageUrl = WideFromAscii(downloadUrl);
 
   std::string error;
   SavedBody saved;
-  const DownloadResult download =
-      DownloadFile(downloadUrl, kSaveName, error, std::move(progress), saved);
-  if (download == DownloadResult::Failed) {
+  // Nothing has been started when the digest could not be had either: that is
+  // a failed download too.
+  if (DownloadFile(downloadUrl, kSaveName, error, std::move(progress), saved) !=
+      DownloadResult::Saved) {
     ShowFailurePrompt(mainWindow, kDownloadFailedMessage, pageUrl);
     return;
   }
 
-  HideWindow(mainWindow);
   // Started only while held and still holding exactly the bytes received,
   // and only with the publisher's own valid signature: TLS does not prove the
   // program is the publisher's (a mis-issued certificate, an intercepting
   // proxy, a compromised mirror). Anything else is deleted, never started and
   // never left behind for the user to start by hand.
   const std::wstring publisher = kSetupPublisher;
-  bool startable = saved.file && HoldSetupFile(saved.file.get());
+  bool startable = HoldSetupFile(saved.file.get());
   if (startable) {
-    const SetupFileFacts facts = ExamineSetupFile(saved.file.get(), !publisher.empty());
+    SetupFileFacts facts = ExamineSetupFile(saved.file.get(), !publisher.empty());
+    // A fresh system may not hold the publisher's root or an intermediate yet.
+    if (IsWorthFetchingChain(facts.signature, publisher))
+      facts.signature = CheckSignatureFetchingChain(saved.file.get());
     startable = HoldsBytesReceived(facts, saved) &&
                 (publisher.empty() || IsSignedByPublisher(facts.signature, publisher));
   }
-  if (!startable && saved.file) DeleteSetupFile(saved.file.release());
+  // The window stays while the user waits on the checks.
+  HideWindow(mainWindow);
+  if (!startable) DeleteSetupFile(saved.file.release());
   if (startable && RunSetupProgram(saved.file.get())) {
     DeleteSetupFile(saved.file.release());
   } else {

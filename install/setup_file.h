@@ -59,7 +59,7 @@ bool HoldSetupFile(SetupFile file);
 // What the held file holds, read through handles of its own.
 struct SignatureCheck {
   // 0 when the signature is valid and its chain is trusted;
-  // TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT and so on
+  // TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, the statuses below and so on
   // otherwise.
   std::int32_t status = -1;
   // Whether the signer's certificate was found, and its subject as
@@ -67,6 +67,11 @@ struct SignatureCheck {
   bool signerFound = false;
   std::wstring signer;
 };
+// The chain ends in a root the system does not hold (CERT_E_UNTRUSTEDROOT),
+// or lacks an intermediate (CERT_E_CHAINING); the check ran out of time.
+inline constexpr std::int32_t kUntrustedRoot = std::int32_t(0x800B0109);
+inline constexpr std::int32_t kPartialChain = std::int32_t(0x800B010A);
+inline constexpr std::int32_t kSignatureTimedOut = std::int32_t(0x800705B4);
 struct SetupFileFacts {
   bool measured = false;  // false: it could not be read whole
   Sha256 digest{};
@@ -74,9 +79,14 @@ struct SetupFileFacts {
   SignatureCheck signature;  // left as is when not asked for
 };
 // Held: reads the file whole for its length and SHA-256 and, when
-// `checkSignature`, checks its Authenticode signature, side by side. No user
-// interface and no network: it never waits on a server.
+// `checkSignature`, checks its Authenticode signature beside it, its chain
+// built only from what the system already holds. No user interface, and
+// bounded: it never waits on a server.
 SetupFileFacts ExamineSetupFile(SetupFile file, bool checkSignature);
+// Held: checks the signature again, letting the system fetch what the chain
+// lacks (a root, an intermediate); revocation still unchecked. Bounded: past
+// its bound the answer is kSignatureTimedOut.
+SignatureCheck CheckSignatureFetchingChain(SetupFile file);
 // Held: starts the program under its name, without arguments, and waits until
 // it has ended. False when it could not be started.
 bool RunSetupProgram(SetupFile file);

@@ -9,6 +9,10 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -57,21 +61,22 @@ bool ReadSigner(HANDLE stateData, std::wstring& subject) {
   return true;
 }
 
-SignatureCheck CheckSignature(const SetupFileTag& file) {
+// The file's Authenticode signature, checked through `file`, with the chain
+// built from what the system holds or, with `fetchChain`, from what it may
+// fetch too. Revocation is never checked: a revocation server that does not
+// answer would hang the install without a bound, the signer is pinned by
+// subject, and the file came over TLS from the publisher's own server.
+SignatureCheck CheckSignature(const std::wstring& name, HANDLE file, bool fetchChain) {
   WINTRUST_FILE_INFO fileInfo = {};
   fileInfo.cbStruct = sizeof fileInfo;
-  fileInfo.pcwszFilePath = file.name.c_str();
-  fileInfo.hFile = file.handle.get();  // the held file itself, not whatever the name names now
+  fileInfo.pcwszFilePath = name.c_str();
+  fileInfo.hFile = file;  // the held file itself, not whatever the name names now
 
   WINTRUST_DATA data = {};
   data.cbStruct = sizeof data;
   data.dwUIChoice = WTD_UI_NONE;
-  // Revocation is not checked, and nothing may be fetched to build the chain:
-  // an installer that waits on a certificate server without a bound would
-  // hang where its user cannot see why. The signer is pinned by subject, and
-  // the file came over TLS from the publisher's own server.
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  data.dwProvFlags = fetchChain ? 0 : WTD_CACHE_ONLY_URL_RETRIEVAL;
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &fileInfo;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
@@ -86,6 +91,51 @@ SignatureCheck CheckSignature(const SetupFileTag& file) {
     WinVerifyTrust(noUser, &action, &data);
   }
   return check;
+}
+
+// A signature check on a thread of its own, which a caller that stops waiting
+// leaves behind: nothing documented bounds WinVerifyTrust (the system may
+// update its roots from the network whatever it is asked), so the thread owns
+// all it touches: the name, a handle of its own and this shared answer.
+struct SignatureTry {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  SignatureCheck check;
+};
+
+void RunSignatureTry(std::shared_ptr<SignatureTry> shared, std::wstring name, UniqueHandle file,
+                     bool fetchChain) {
+  const SignatureCheck check = CheckSignature(name, file.get(), fetchChain);
+  const std::lock_guard<std::mutex> lock(shared->mutex);
+  shared->check = check;
+  shared->finished = true;
+  shared->done.notify_one();
+}
+
+// Starts a try; null when it cannot be started. Its handle shares deletion,
+// so that a refused file can be deleted while a try left behind still runs.
+std::shared_ptr<SignatureTry> StartSignatureTry(const SetupFileTag& file, bool fetchChain) {
+  UniqueHandle own(ReOpenFile(file.handle.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
+  if (own.get() == INVALID_HANDLE_VALUE) return nullptr;
+  auto shared = std::make_shared<SignatureTry>();
+  try {
+    std::thread(RunSignatureTry, shared, file.name, std::move(own), fetchChain).detach();
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return shared;
+}
+
+// The try's answer once it is in; a refusal when there is no try, or no answer by `deadline`.
+SignatureCheck AwaitSignatureTry(const std::shared_ptr<SignatureTry>& shared,
+                                 std::chrono::steady_clock::time_point deadline) {
+  SignatureCheck refused;
+  refused.status = kSignatureTimedOut;
+  if (!shared) return refused;
+  std::unique_lock<std::mutex> lock(shared->mutex);
+  return shared->done.wait_until(lock, deadline, [&] { return shared->finished; }) ? shared->check
+                                                                                    : refused;
 }
 
 // Length and SHA-256 of the held file, read through a second handle to the
@@ -189,18 +239,19 @@ SetupFileFacts ExamineSetupFile(SetupFile file, bool checkSignature) {
   SetupFileFacts facts;
   if (file->state != State::Held) return facts;
   // Both read the whole file: side by side, the start waits for the longer
-  // of the two rather than for both.
-  std::thread signature;
-  if (checkSignature) {
-    try {
-      signature = std::thread([&facts, file] { facts.signature = CheckSignature(*file); });
-    } catch (const std::system_error&) {
-      facts.signature = CheckSignature(*file);
-    }
-  }
+  // of the two rather than for both. The signature's bound leaves room for
+  // reading a large program from a slow disk.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto signature = checkSignature ? StartSignatureTry(*file, false) : nullptr;
   facts.measured = Measure(file->handle.get(), facts.digest, facts.length);
-  if (signature.joinable()) signature.join();
+  if (checkSignature) facts.signature = AwaitSignatureTry(signature, deadline);
   return facts;
+}
+
+SignatureCheck CheckSignatureFetchingChain(SetupFile file) {
+  if (file->state != State::Held) return {};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  return AwaitSignatureTry(StartSignatureTry(*file, true), deadline);
 }
 
 bool RunSetupProgram(SetupFile file) {
