@@ -27,13 +27,6 @@ struct Response {
   std::map<HttpHeader, std::string> headers = {};
 };
 
-// A file on the fake disk; `id` tells apart the files that bear one name in turn.
-struct DiskFile {
-  std::string bytes;
-  int id = 0;
-};
-using Disk = std::map<std::string, DiskFile>;
-
 struct World {
   std::vector<Response> responses;  // answers, in order, one for each send
   // "host:port path[ route][ headers]" of each send, "lookup URL", "tls VERSIONS
@@ -45,8 +38,7 @@ struct World {
   unsigned tlsRefused = 0;                     // refused when asked among others
   std::size_t piece = 0, sent = 0;
   int openHttp = 0, openFiles = 0;
-  Disk disk;
-  int lastId = 0;
+  std::optional<std::string> saved;  // what the name holds; nullopt: nothing
   bool writeFails = false, finishFails = false;
 };
 World w;
@@ -61,9 +53,7 @@ Handle OpenHttp() {
 }  // namespace
 
 struct SetupFileTag {
-  std::string path;
-  int id = 0;
-  bool finished = false;
+  bool kept = false;
 };
 
 bool HttpReadProxySettings(ProxySettings& settings) { return settings = w.settings, true; }
@@ -138,30 +128,26 @@ void HttpPause(int milliseconds) {
   w.requests.back() = "wait " + std::to_string(std::stoi(w.requests.back().substr(5)) + 1);
 }
 
-// As on Windows: an old file goes as a name, a new one is created marked for
-// deletion until it is finished; it is deleted only while the name is its own.
+// As the contract says: gone with its last handle until it is kept.
 SetupFile CreateSetupFile(const std::string& path) {
-  w.disk[path] = {"", ++w.lastId};
-  return ++w.openFiles, new SetupFileTag{path, w.lastId};
+  EXPECT_EQ(path, "velnor-setup.exe");
+  w.saved = "";
+  return ++w.openFiles, new SetupFileTag;
 }
 bool WriteSetupFile(SetupFile file, const void* bytes, std::uint32_t size) {
-  EXPECT_FALSE(file->finished);  // kept only once the whole body is in
-  w.disk[file->path].bytes.append(static_cast<const char*>(bytes), size);
+  EXPECT_FALSE(file->kept);  // kept only once the whole body is in
+  w.saved->append(static_cast<const char*>(bytes), size);
   return !w.writeFails;
 }
-bool RewindSetupFile(SetupFile file) { return w.disk[file->path].bytes.clear(), true; }
-bool KeepSetupFile(SetupFile file) {
-  file->finished = !w.finishFails;
-  return file->finished;
-}
+bool RewindSetupFile(SetupFile) { return w.saved = "", true; }
+bool KeepSetupFile(SetupFile file) { return file->kept = !w.finishFails; }
 void DeleteSetupFile(SetupFile file) {
-  const auto found = w.disk.find(file->path);
-  if (found != w.disk.end() && found->second.id == file->id) w.disk.erase(found);
+  w.saved.reset();
   --w.openFiles;
   delete file;
 }
 void CloseSetupFile(SetupFile file) {
-  if (!file->finished) return DeleteSetupFile(file);  // the mark takes it with the handle
+  if (!file->kept) return DeleteSetupFile(file);
   --w.openFiles;
   delete file;
 }
@@ -238,7 +224,7 @@ void Check(const Row& row) {
   SCOPED_TRACE(row.label.substr(0, 80));
   w = World{};
   w.responses = row.responses;
-  w.disk["save"] = {kOld, 0};
+  w.saved = kOld;
   w.writeFails = row.writeFails;
   w.finishFails = row.finishFails;
   w.settings = row.settings;
@@ -248,7 +234,7 @@ void Check(const Row& row) {
   Calls progress;
   SavedBody saved;
   const DownloadResult result = DownloadFile(
-      row.url, "save", error, [&](std::uint64_t r, std::uint64_t t) { progress.emplace_back(r, t); },
+      row.url, "velnor-setup.exe", error, [&](std::uint64_t r, std::uint64_t t) { progress.emplace_back(r, t); },
       saved);
   EXPECT_EQ(result, row.error == kOk ? DownloadResult::Saved : DownloadResult::Failed);
   EXPECT_EQ(error, row.error);
@@ -260,8 +246,7 @@ void Check(const Row& row) {
     EXPECT_EQ(std::make_pair(saved.length, saved.digest), std::make_pair(row.file->size(), digest));
   }
   saved.file.reset();
-  EXPECT_EQ(w.disk.count("save") ? std::optional<std::string>(w.disk["save"].bytes) : std::nullopt,
-            row.file);
+  EXPECT_EQ(w.saved, row.file);
   if (!row.anyProgress) {
     EXPECT_EQ(progress, row.progress);
   }
