@@ -120,7 +120,8 @@ void AskForModernTls(HttpSession session) {
 // stays: lowered, it would hand the logon to every server). A second 407, or
 // one offering neither, is the answer. Returns the failing step's text, or
 // null with `unreachable` telling whether the peer could not be reached.
-const char* SendAndReceive(HttpRequest request, bool& unreachable) {
+const char* SendAndReceive(HttpRequest request, const ProxyRoute& route, const std::wstring& host,
+                           bool& unreachable) {
   bool answeredProxy = false;
   const char* failed = "WinHttpSendRequest failed";
   for (int send = 0; send < 3; ++send) {
@@ -134,6 +135,12 @@ const char* SendAndReceive(HttpRequest request, bool& unreachable) {
     unreachable = outcome == HttpOutcome::Unreachable;
     if (outcome != HttpOutcome::Done) return failed;
     if (HttpQueryStatus(request) != 407 || answeredProxy) return nullptr;
+    // Only a request that went through a proxy has one to answer: on any other
+    // route the 407 comes from the server, any host a redirect leads to, and
+    // the logon is not handed to it. A 407 from the server at the far end of a
+    // proxy's tunnel cannot be told from the proxy's own, so this narrows who
+    // may ask for the logon; it does not close that.
+    if (!ThroughProxy(route, host)) return nullptr;
     const unsigned offered = HttpQueryProxySchemes(request);
     const unsigned scheme = (offered & kNegotiate) ? kNegotiate : offered & kNtlm;
     if (scheme == 0 || !HttpSetProxyCredentials(request, scheme)) return nullptr;
@@ -154,7 +161,7 @@ const char* OpenAndSend(PassHandles& handles, const ProxyRoute& route, const std
   if (!handles.connection) return "WinHttpConnect failed";
   handles.request = HttpOpenGetRequest(handles.connection, path);
   if (!handles.request) return "WinHttpOpenRequest failed";
-  return SendAndReceive(handles.request, unreachable);
+  return SendAndReceive(handles.request, route, host, unreachable);
 }
 
 }  // namespace
@@ -172,17 +179,16 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
       return DownloadResult::Failed;
     }
 
-    // Chosen before anything is saved: the save file comes after a 200.
-    ProxyRoute route = RouteFor(routes, currentUrl, host);
+    // Chosen before anything is saved: the save file comes after a 200. Each
+    // next route is tried only when the one before could not be reached, as
+    // part of the same request (it is no redirect).
     PassHandles handles;
-    bool unreachable = false;
-    const char* failed = OpenAndSend(handles, route, host, port, path, unreachable);
-    // A proxy that cannot be reached gets one try direct, as part of the same
-    // request (it is no redirect).
-    if (failed != nullptr && unreachable && route.kind == RouteKind::Proxy) {
+    const char* failed = nullptr;
+    for (const ProxyRoute& route : RoutesFor(routes, host, port)) {
       handles.Close();
-      failed = OpenAndSend(handles, ProxyRoute{RouteKind::Direct, {}, {}}, host, port, path,
-                           unreachable);
+      bool unreachable = false;
+      failed = OpenAndSend(handles, route, host, port, path, unreachable);
+      if (failed == nullptr || !unreachable) break;
     }
     if (failed != nullptr) {
       error = failed;
