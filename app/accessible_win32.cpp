@@ -188,7 +188,7 @@ bool windowGone = false;
 
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, LPARAM lParam) {
   // Compared as 32 bits: on 64-bit Windows lParam may come sign-extended or not.
-  // A reader asking while the window is destroyed gets the system's answer.
+  // From WM_DESTROY on, a reader gets the system's answer: no new object.
   if (windowGone || static_cast<DWORD>(lParam) != static_cast<DWORD>(OBJID_CLIENT)) {
     return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
   }

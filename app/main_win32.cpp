@@ -43,9 +43,9 @@ WindowResources resources;
 // integrity, as the signed-in user (who need not be the account the installer
 // was elevated with), as an administrator or as SYSTEM. So: local calls only
 // (0x3: COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL) from SYSTEM,
-// Administrators and interactive users, none from the network or from
-// services; and (the label) none from below medium integrity, a sandboxed
-// process. Owner and group are set, as COM requires.
+// Administrators and interactive users; none from the network or from service
+// accounts other than SYSTEM; and (the label) none from below medium integrity,
+// such as a sandboxed process. Owner and group are set, as COM requires.
 const wchar_t kComCallers[] = L"O:BAG:BAD:(A;;0x3;;;SY)(A;;0x3;;;BA)(A;;0x3;;;IU)S:(ML;;NX;;;ME)";
 
 // Joins this thread to a single-threaded apartment for the whole process (the
