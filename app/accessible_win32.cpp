@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 // One progress bar with no children. COM requires the vtable; everything
 // else is plain. Screen readers running inside the process may hold it past
 // the window's end and call it from their own threads: hence the atomic
@@ -181,23 +179,20 @@ struct ProgressAccessible final : IAccessible {
   HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return Refused(); }
 };
 
-// The window's own reference, and whether this thread joined COM for it. UI
+// The window's own reference, and whether the window is being destroyed. UI
 // thread only.
 ProgressAccessible* accessible = nullptr;
-bool comStarted = false;
+bool windowGone = false;
 
 }  // namespace
 
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, LPARAM lParam) {
   // Compared as 32 bits: on 64-bit Windows lParam may come sign-extended or not.
-  if (static_cast<DWORD>(lParam) != static_cast<DWORD>(OBJID_CLIENT)) {
+  // From WM_DESTROY on, a reader gets the system's answer: no new object.
+  if (windowGone || static_cast<DWORD>(lParam) != static_cast<DWORD>(OBJID_CLIENT)) {
     return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
   }
   if (accessible == nullptr) {
-    // A single-threaded apartment, joined only when a reader first asks: calls
-    // from other processes then arrive through this thread's message loop,
-    // between the window's messages.
-    if (!comStarted) comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     accessible = new (std::nothrow) ProgressAccessible(window);
     if (accessible == nullptr) return DefWindowProcW(window, WM_GETOBJECT, wParam, lParam);
   }
@@ -209,13 +204,10 @@ void RaiseValueChange(HWND window) {
 }
 
 void DisconnectAccessible() {
+  windowGone = true;
   if (accessible != nullptr) {
     accessible->window.store(nullptr);
     accessible->Release();
     accessible = nullptr;
   }
-  // Disconnects readers in other processes; the object lives on while one in
-  // this process still holds it.
-  if (comStarted) CoUninitialize();
-  comStarted = false;
 }

@@ -5,13 +5,10 @@
 
 #include <windows.h>
 
-// Posted to the main window by the worker when a progress report changes the
-// percentage text; the window procedure then calls RaiseValueChange.
-constexpr UINT kProgressValueChanged = WM_APP + 2;
-
 // The answer to WM_GETOBJECT: for OBJID_CLIENT a reference to the window's
 // progress-bar object (a negative error when it cannot be made), for every
-// other object what DefWindowProcW gives.
+// other object, and for every object once the window is being destroyed, what
+// DefWindowProcW gives. The thread must be in a single-threaded apartment.
 LRESULT AnswerGetObject(HWND window, WPARAM wParam, LPARAM lParam);
 
 // Tells screen readers that the progress bar's value changed
@@ -19,5 +16,5 @@ LRESULT AnswerGetObject(HWND window, WPARAM wParam, LPARAM lParam);
 void RaiseValueChange(HWND window);
 
 // At WM_DESTROY: the object handed out answers E_FAIL from now on, to
-// whoever may still hold it.
+// whoever may still hold it, and no new one is made.
 void DisconnectAccessible();

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 // The whole percentage that FormatPercentText shows, halves rounded up.
 int ShownPercent(double fraction) {
   // Written so that NaN falls to 0 instead of reaching the integer conversion.

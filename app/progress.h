@@ -19,6 +19,9 @@ struct ProgressState {
   std::atomic<std::uint64_t> lastSampleBytes{0};  // received at lastSampleTick
 };
 
+// The one memory order the fields are used with.
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "64-bit atomics must be lock-free");
 static_assert(std::atomic<double>::is_always_lock_free, "double atomics must be lock-free");
 

@@ -2,8 +2,8 @@
 // and asks the window to repaint. Runs on the worker thread after every chunk.
 #include <windows.h>
 
-#include "app/accessible_win32.h"
 #include "app/progress.h"
+#include "app/window_messages_win32.h"
 
 void OnDownloadProgress(WindowHandle mainWindow, std::uint64_t received, std::uint64_t total) {
   HWND window = reinterpret_cast<HWND>(mainWindow);

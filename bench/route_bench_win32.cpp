@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < std::max(1, std::atoi(argv[2])); ++round) {
     const double start = NowMs();
     RunRoutes routes;
-    const ProxyRoute chosen = RouteFor(routes, url, host);
+    const ProxyRoute chosen = RoutesFor(routes, host, port).front();
     const double chosenAt = NowMs();
     std::string error;
     SavedBody saved;

@@ -54,7 +54,8 @@ void AskForModernTls(HttpSession session) {
 // stays: lowered, it would hand the logon to every server). A second 407, or
 // one offering neither, is the answer. Returns the failing step's text, or
 // null with `unreachable` telling whether the peer could not be reached.
-const char* SendAndReceive(HttpRequest request, bool& unreachable) {
+const char* SendAndReceive(HttpRequest request, const ProxyRoute& route, const std::wstring& host,
+                           bool& unreachable) {
   bool answeredProxy = false;
   const char* failed = "WinHttpSendRequest failed";
   for (int send = 0; send < 3; ++send) {
@@ -68,6 +69,12 @@ const char* SendAndReceive(HttpRequest request, bool& unreachable) {
     unreachable = outcome == HttpOutcome::Unreachable;
     if (outcome != HttpOutcome::Done) return failed;
     if (HttpQueryStatus(request) != 407 || answeredProxy) return nullptr;
+    // Only a request that went through a proxy has one to answer: on any other
+    // route the 407 comes from the server, any host a redirect leads to, and
+    // the logon is not handed to it. A 407 from the server at the far end of a
+    // proxy's tunnel cannot be told from the proxy's own, so this narrows who
+    // may ask for the logon; it does not close that.
+    if (!ThroughProxy(route, host)) return nullptr;
     const unsigned offered = HttpQueryProxySchemes(request);
     const unsigned scheme = (offered & kNegotiate) ? kNegotiate : offered & kNtlm;
     if (scheme == 0 || !HttpSetProxyCredentials(request, scheme)) return nullptr;
@@ -100,19 +107,21 @@ const char* OpenAndSend(PassHandles& handles, const Target& target, const std::w
   if (!handles.request) return "WinHttpOpenRequest failed";
   if (!headers.empty() && !HttpAddRequestHeaders(handles.request, headers))
     return "WinHttpAddRequestHeaders failed";
-  return SendAndReceive(handles.request, unreachable);
+  return SendAndReceive(handles.request, target.route, target.host, unreachable);
 }
 
-// One request for `target`. A proxy that cannot be reached gets one try
-// direct, as part of the same request (it is no redirect), and the target
-// keeps that route.
-const char* Request(PassHandles& handles, Target& target, const std::wstring& headers = {}) {
-  bool unreachable = false;
-  const char* failed = OpenAndSend(handles, target, headers, unreachable);
-  if (failed != nullptr && unreachable && target.route.kind == RouteKind::Proxy) {
+// One request for `target` on each of `routes` in turn, the next only when
+// one could not be reached: all part of the same request (it is no
+// redirect). The target keeps the route that answered.
+const char* Request(PassHandles& handles, Target& target, const std::vector<ProxyRoute>& routes,
+                    const std::wstring& headers = {}) {
+  const char* failed = "WinHttpOpen failed";
+  for (const ProxyRoute& route : routes) {
     handles.Close();
-    target.route = ProxyRoute{RouteKind::Direct, {}, {}};
+    target.route = route;
+    bool unreachable = false;
     failed = OpenAndSend(handles, target, headers, unreachable);
+    if (failed == nullptr || !unreachable) break;
   }
   return failed;
 }
@@ -215,7 +224,7 @@ Copied Resume(Target& target, BodyCopy& body, const ProgressCallback& progress) 
   if (!body.validator.empty())
     headers = L"Range: bytes=" + std::to_wstring(body.written) + L"-\r\nIf-Range: " + body.validator;
   PassHandles handles;
-  if (Request(handles, target, headers) != nullptr) return Copied::Broken;
+  if (Request(handles, target, {target.route}, headers) != nullptr) return Copied::Broken;
   const std::uint32_t status = HttpQueryStatus(handles.request);
   if (status == 200) {
     if (!StartBody(handles.request, body)) return Copied::WriteFailed;
@@ -302,9 +311,8 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
       return DownloadResult::Failed;
     }
     // Chosen before anything is saved: the save file comes after a 200.
-    target.route = RouteFor(routes, currentUrl, target.host);
     PassHandles handles;
-    if (const char* failed = Request(handles, target)) {
+    if (const char* failed = Request(handles, target, RoutesFor(routes, target.host, target.port))) {
       error = failed;
       return DownloadResult::Failed;
     }

@@ -34,6 +34,7 @@ struct World {
   std::vector<std::string> requests;
   std::string route, connected, opened, headers;  // of the last session, connection, request
   ProxySettings settings;
+  ProxyRoute machine;                          // the machine-wide proxy, when named
   std::map<std::string, ProxyLookup> lookups;  // by URL; NoAnswer for the others
   unsigned tlsRefused = 0;                     // refused when asked among others
   std::size_t piece = 0, sent = 0;
@@ -60,6 +61,10 @@ bool HttpReadProxySettings(ProxySettings& settings) { return settings = w.settin
 ProxyLookup HttpFindProxy(const ProxySettings&, const std::wstring& url, int) {
   w.requests.push_back("lookup " + std::string(url.begin(), url.end()));
   return w.lookups[w.requests.back().substr(7)];
+}
+bool HttpReadMachineProxy(std::wstring& proxy, std::wstring& bypass) {
+  proxy = w.machine.proxy, bypass = w.machine.bypass;
+  return !proxy.empty();
 }
 HttpSession HttpOpenSession(const ProxyRoute& r) {
   const std::string proxy(r.proxy.begin(), r.proxy.end());  // bypass lists: under Wine
@@ -195,6 +200,7 @@ struct Row {
   ProxySettings settings = {};
   std::map<std::string, ProxyLookup> lookups = {};
   unsigned tlsRefused = 0;
+  ProxyRoute machine = {};
   bool anyProgress = false;  // `progress` not looked at
 };
 
@@ -212,10 +218,12 @@ Response Challenge(unsigned schemes) {
 // The route of each request as the log shows it, with "x" saved or `error`.
 Row Routed(const std::string& label, ProxySettings settings,
            std::map<std::string, ProxyLookup> lookups, std::vector<Response> responses,
-           const std::string& error, std::vector<std::string> log, unsigned tlsRefused = 0) {
+           const std::string& error, std::vector<std::string> log, unsigned tlsRefused = 0,
+           ProxyRoute machine = {}) {
   const bool ok = error == kOk;
   Row row{label, std::move(responses), error, ok ? "x" : kOld, ok ? Calls{{1, 1}} : Calls{}, log};
   row.settings = std::move(settings), row.lookups = std::move(lookups), row.tlsRefused = tlsRefused;
+  row.machine = std::move(machine);
   return row;
 }
 
@@ -230,6 +238,7 @@ void Check(const Row& row) {
   w.settings = row.settings;
   w.lookups = row.lookups;
   w.tlsRefused = row.tlsRefused;
+  w.machine = row.machine;
   std::string error = kOk;
   Calls progress;
   SavedBody saved;
@@ -261,12 +270,13 @@ TEST(DownloadFile, Table) {
   const Calls twice = {{3, 6}, {6, 6}};
   // A URL of a megabyte may not cost a recursion per byte.
   const std::string huge(1 << 20, 'a');
-  const std::string u = "https://h/p", g = "https://g/q";
+  const std::string u = "https://h/", g = "https://g/q", g8 = "https://g:8/q?x";
   const ProxySettings manual{false, L"", L"m:1", L""}, pac{false, L"http://pac/", L"", L""};
   const ProxySettings pacManual{false, L"http://pac/", L"m:1", L""};
   const std::string m = "h:443 /p via m:1", r = "https://h/r";
   const ProxyLookup viaP{ProxyLookup::Proxy, L"p:8", L""}, direct{ProxyLookup::Direct, L"", L""};
   const ProxyLookup late{ProxyLookup::TimedOut, L"", L""};
+  const ProxyLookup listed{ProxyLookup::Proxy, L"a:1; b:2", L""};
   const HttpOutcome cut = HttpOutcome::Unreachable;
   const auto x = [] { return Body(1, {"x"}); };
   const std::vector<Row> rows = {
@@ -293,13 +303,19 @@ TEST(DownloadFile, Table) {
       Form("https://host:/x"), Form("https://host:8a/"), Form("https://host/a\rb"),
       Form("https://host/\n"), Form("https://host:65536/"),
       Form("https://host:99999999999999999999999/"),
-      // The route: the lookup's answer over the manual proxy, each new host asked, a
-      // known one keeping its route; a lookup that timed out not made again.
-      Routed("per host", pacManual, {{u, direct}, {g, viaP}}, {Status(302, g), Status(302, r), x()},
-             kOk, {"lookup " + u, "h:443 /p direct", "lookup " + g, "g:443 /q via p:8",
-             "h:443 /r direct"}),
+      // The route: the lookup's answer over the manual proxy, each new host asked (its
+      // host and port only), a known one keeping its route; a lookup without an
+      // answer, or none in time, not made again.
+      Routed("per host", pacManual, {{u, direct}, {"https://g:8/", viaP}},
+             {Status(302, g8), Status(302, r), x()}, kOk, {"lookup " + u, "h:443 /p direct",
+             "lookup https://g:8/", "g:8 /q?x via p:8", "h:443 /r direct"}),
       Routed("timed out", pac, {{u, late}}, {Status(302, g), x()}, kOk,
              {"lookup " + u, one[0], "g:443 /q"}),
+      Routed("no answer", pac, {}, {Status(302, g), x()}, kOk, {"lookup " + u, one[0], "g:443 /q"}),
+      // The proxies of the answer in turn, each past an unreachable one, then direct.
+      Routed("proxy list", pac, {{u, listed}}, {Send(cut), Status(302, r), Send(cut), Send(cut), x()},
+             kOk, {"lookup " + u, "h:443 /p via a:1", "h:443 /p via b:2", "h:443 /r via a:1",
+             "h:443 /r via b:2", "h:443 /r direct"}),
       // An unreachable proxy: one try direct in each request, which is no redirect.
       Routed("unreachable", manual, {}, {Send(cut), Status(302, g), Send(cut), Status(302, r),
              Send(cut), Send(cut)}, "WinHttpSendRequest failed", {m, "h:443 /p direct",
@@ -309,6 +325,19 @@ TEST(DownloadFile, Table) {
              Challenge(kNegotiate)}, "HTTP status not OK: 407", {m, "logon 1", m, m}),
       Routed("407 NTLM", manual, {}, {Challenge(kNtlm), x()}, kOk, {m, "logon 2", m}),
       Routed("407 Basic only", manual, {}, {Challenge(0)}, "HTTP status not OK: 407", {m}),
+      // Only through a proxy: never direct, past an unreachable proxy, on the default
+      // route without a machine-wide proxy, for a host on its bypass list, or through a
+      // proxy for http alone.
+      Routed("407 direct", pac, {{u, direct}}, {Challenge(kNtlm)}, "HTTP status not OK: 407",
+             {"lookup " + u, "h:443 /p direct"}),
+      Routed("407 past an unreachable proxy", manual, {}, {Send(cut), Challenge(kNtlm)},
+             "HTTP status not OK: 407", {m, "h:443 /p direct"}),
+      Routed("407 default", {}, {}, {Challenge(kNtlm)}, "HTTP status not OK: 407", one),
+      Routed("407 machine proxy", {}, {}, {Challenge(kNtlm), Status(302, "https://a.b.corp/q"),
+             Challenge(kNtlm)}, "HTTP status not OK: 407", {one[0], "logon 2", one[0],
+             "a.b.corp:443 /q"}, 0, {RouteKind::Proxy, L"mp:1", L"*.CORP:8;x"}),
+      Routed("407 http proxy", {false, L"", L"http=m:1", L""}, {}, {Challenge(kNtlm)},
+             "HTTP status not OK: 407", {"h:443 /p via http=m:1"}),
       // TLS 1.2 and 1.3 asked for; then 1.2 alone; then the defaults.
       Routed("TLS 1.3 refused", {}, {}, {x()}, kOk, {"tls 3 refused", one[0]}, kTls13),
       Routed("both refused", {}, {}, {x()}, kOk, {"tls 3 refused", "tls 1 refused", one[0]}, 3),

@@ -18,6 +18,9 @@ using HttpRequest = HttpRequestTag*;
 
 // The user's proxy settings; false when they cannot be read.
 bool HttpReadProxySettings(ProxySettings& settings);
+// The machine-wide proxy that the default route takes, with its bypass list;
+// false when that setting names none.
+bool HttpReadMachineProxy(std::wstring& proxy, std::wstring& bypass);
 // Asks auto-detection and the PAC script of `settings` (as set) which way
 // `url` goes. Waits at most `boundMs`, then answers TimedOut and leaves the
 // lookup behind, still running.

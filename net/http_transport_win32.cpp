@@ -57,10 +57,20 @@ void RunLookup(std::shared_ptr<Lookup> lookup, ProxySettings settings, std::wstr
     options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
     options.lpszAutoConfigUrl = settings.autoConfigUrl.c_str();
   }
+  // The script comes from the network and is run by WinHTTP's proxy service,
+  // never inside this elevated process. Where the service is disabled the
+  // lookup then fails and the route goes on without its answer.
+  options.dwFlags |= WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY;
   HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                   WINHTTP_NO_PROXY_BYPASS, 0);
   WINHTTP_PROXY_INFO info = {};
-  if (session != nullptr && WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
+  BOOL found = session != nullptr && WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
+  // A system that does not know the flag refuses it: asked again without.
+  if (!found && session != nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+    options.dwFlags &= ~WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY;
+    found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
+  }
+  if (found) {
     answer.proxy = Take(info.lpszProxy);
     answer.bypass = Take(info.lpszProxyBypass);
     const bool named =
@@ -84,6 +94,14 @@ bool HttpReadProxySettings(ProxySettings& settings) {
   settings.proxy = Take(config.lpszProxy);
   settings.bypass = Take(config.lpszProxyBypass);
   return true;
+}
+
+bool HttpReadMachineProxy(std::wstring& proxy, std::wstring& bypass) {
+  WINHTTP_PROXY_INFO info = {};
+  if (!WinHttpGetDefaultProxyConfiguration(&info)) return false;
+  proxy = Take(info.lpszProxy);
+  bypass = Take(info.lpszProxyBypass);
+  return info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !proxy.empty();
 }
 
 ProxyLookup HttpFindProxy(const ProxySettings& settings, const std::wstring& url, int boundMs) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,15 +41,23 @@ struct ProxyLookup {
 constexpr int kProxyLookupBoundMs = 5000;
 
 // The routes of one download: the settings are read at the first request,
-// each host keeps the route it got first, and a lookup that ran out of time
-// is not made again.
+// each host keeps the routes it got first, and a lookup that gave no answer
+// (none, or not within the bound) is not made again.
 struct RunRoutes {
   bool settingsRead = false;
   ProxySettings settings;
-  bool lookupTimedOut = false;
-  std::vector<std::pair<std::wstring, ProxyRoute>> hosts;
+  bool lookupFailed = false;
+  std::vector<std::pair<std::wstring, std::vector<ProxyRoute>>> hosts;
 };
 
-// The route for `url` (whose host is `host`), asking the transport for the
-// settings and the lookup as far as needed.
-ProxyRoute RouteFor(RunRoutes& run, const std::string& url, const std::wstring& host);
+// The routes for a request to `host` on `port`, in the order they are tried:
+// each next one only when the one before could not be reached. Asks the
+// transport for the settings and the lookup as far as needed.
+std::vector<ProxyRoute> RoutesFor(RunRoutes& run, const std::wstring& host, std::int32_t port);
+
+// Whether a request to `host` on `route` goes through a proxy: not when direct,
+// not when the host is on the route's bypass list, and on the default route
+// only when the machine-wide setting names a proxy for it. A bypass entry is
+// read generously (any scheme and port), so that a host the transport may
+// reach directly never counts as proxied.
+bool ThroughProxy(const ProxyRoute& route, const std::wstring& host);
