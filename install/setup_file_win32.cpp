@@ -10,14 +10,11 @@
 #include <wintrust.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "common/files_win32.h"
+#include "common/pending_answer.h"
 #include "common/text_win32.h"
 
 struct SetupFileTag {
@@ -93,49 +90,26 @@ SignatureCheck CheckSignature(const std::wstring& name, HANDLE file, bool fetchC
   return check;
 }
 
-// A signature check on a thread of its own, which a caller that stops waiting
-// leaves behind: nothing documented bounds WinVerifyTrust (the system may
-// update its roots from the network whatever it is asked), so the thread owns
-// all it touches: the name, a handle of its own and this shared answer.
-struct SignatureTry {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;
-  SignatureCheck check;
-};
-
-void RunSignatureTry(std::shared_ptr<SignatureTry> shared, std::wstring name, UniqueHandle file,
-                     bool fetchChain) {
-  const SignatureCheck check = CheckSignature(name, file.get(), fetchChain);
-  const std::lock_guard<std::mutex> lock(shared->mutex);
-  shared->check = check;
-  shared->finished = true;
-  shared->done.notify_one();
+// Starts a signature check on a thread of its own (nothing documented bounds
+// WinVerifyTrust: the system may update its roots from the network whatever
+// it is asked), with a handle of its own that shares deletion, so that a
+// refused file can be deleted while a check left behind still runs. Null when
+// it cannot be started.
+PendingAnswer<SignatureCheck> StartSignatureCheck(const SetupFileTag& file, bool fetchChain) {
+  HANDLE own = ReOpenFile(file.handle.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0);
+  if (own == INVALID_HANDLE_VALUE) return nullptr;
+  auto check = [name = file.name, handle = UniqueHandle(own), fetchChain] {
+    return CheckSignature(name, handle.get(), fetchChain);
+  };
+  return StartPendingAnswer<SignatureCheck>(std::move(check));
 }
 
-// Starts a try; null when it cannot be started. Its handle shares deletion,
-// so that a refused file can be deleted while a try left behind still runs.
-std::shared_ptr<SignatureTry> StartSignatureTry(const SetupFileTag& file, bool fetchChain) {
-  UniqueHandle own(ReOpenFile(file.handle.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
-  if (own.get() == INVALID_HANDLE_VALUE) return nullptr;
-  auto shared = std::make_shared<SignatureTry>();
-  try {
-    std::thread(RunSignatureTry, shared, file.name, std::move(own), fetchChain).detach();
-  } catch (const std::system_error&) {
-    return nullptr;
-  }
-  return shared;
-}
-
-// The try's answer once it is in; a refusal when there is no try, or no answer by `deadline`.
-SignatureCheck AwaitSignatureTry(const std::shared_ptr<SignatureTry>& shared,
-                                 std::chrono::steady_clock::time_point deadline) {
+// The check's answer, or a refusal when there is none `seconds` after `started`.
+SignatureCheck AwaitSignatureCheck(const PendingAnswer<SignatureCheck>& pending,
+                                   std::chrono::steady_clock::time_point started, int seconds) {
   SignatureCheck refused;
   refused.status = kSignatureTimedOut;
-  if (!shared) return refused;
-  std::unique_lock<std::mutex> lock(shared->mutex);
-  return shared->done.wait_until(lock, deadline, [&] { return shared->finished; }) ? shared->check
-                                                                                    : refused;
+  return AwaitPendingAnswer(pending, started + std::chrono::seconds(seconds), refused);
 }
 
 // Length and SHA-256 of the held file, read through a second handle to the
@@ -241,17 +215,16 @@ SetupFileFacts ExamineSetupFile(SetupFile file, bool checkSignature) {
   // Both read the whole file: side by side, the start waits for the longer
   // of the two rather than for both. The signature's bound leaves room for
   // reading a large program from a slow disk.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  const auto signature = checkSignature ? StartSignatureTry(*file, false) : nullptr;
+  const auto started = std::chrono::steady_clock::now();
+  const auto signature = checkSignature ? StartSignatureCheck(*file, false) : nullptr;
   facts.measured = Measure(file->handle.get(), facts.digest, facts.length);
-  if (checkSignature) facts.signature = AwaitSignatureTry(signature, deadline);
+  if (checkSignature) facts.signature = AwaitSignatureCheck(signature, started, 30);
   return facts;
 }
 
 SignatureCheck CheckSignatureFetchingChain(SetupFile file) {
   if (file->state != State::Held) return {};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  return AwaitSignatureTry(StartSignatureTry(*file, true), deadline);
+  return AwaitSignatureCheck(StartSignatureCheck(*file, true), std::chrono::steady_clock::now(), 15);
 }
 
 bool RunSetupProgram(SetupFile file) {

@@ -2,12 +2,9 @@
 #include <winhttp.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
+#include "common/pending_answer.h"
 #include "common/text_win32.h"
 #include "net/http_transport.h"
 
@@ -34,19 +31,11 @@ std::wstring Take(LPWSTR text) {
   return taken;
 }
 
-// What a lookup's thread hands back to a caller that may have stopped waiting.
-struct Lookup {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;
-  ProxyLookup answer;
-};
-
 // Runs on a thread of its own, with its own copies and session: nothing
 // bounds WinHttpGetProxyForUrl (a PAC server that accepts and never answers
 // holds it, whatever the time-outs), and WinHttpGetProxyForUrlEx, which can be
 // cancelled, needs Windows 8.
-void RunLookup(std::shared_ptr<Lookup> lookup, ProxySettings settings, std::wstring url) {
+ProxyLookup RunLookup(const ProxySettings& settings, const std::wstring& url) {
   ProxyLookup answer;
   WINHTTP_AUTOPROXY_OPTIONS options = {};
   if (settings.autoDetect) {
@@ -78,10 +67,7 @@ void RunLookup(std::shared_ptr<Lookup> lookup, ProxySettings settings, std::wstr
     answer.outcome = named ? ProxyLookup::Proxy : ProxyLookup::Direct;
   }
   if (session != nullptr) WinHttpCloseHandle(session);
-  const std::lock_guard<std::mutex> lock(lookup->mutex);
-  lookup->answer = answer;
-  lookup->finished = true;
-  lookup->done.notify_one();
+  return answer;
 }
 
 }  // namespace
@@ -105,19 +91,10 @@ bool HttpReadMachineProxy(std::wstring& proxy, std::wstring& bypass) {
 }
 
 ProxyLookup HttpFindProxy(const ProxySettings& settings, const std::wstring& url, int boundMs) {
-  auto lookup = std::make_shared<Lookup>();
-  try {
-    std::thread(RunLookup, lookup, settings, url).detach();
-  } catch (const std::system_error&) {
-    return {};
-  }
-  // Past the bound the thread is left behind; it owns all it touches.
-  std::unique_lock<std::mutex> lock(lookup->mutex);
-  if (!lookup->done.wait_for(lock, std::chrono::milliseconds(boundMs),
-                             [&] { return lookup->finished; })) {
-    return {ProxyLookup::TimedOut, {}, {}};
-  }
-  return lookup->answer;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+  auto lookup = StartPendingAnswer<ProxyLookup>([settings, url] { return RunLookup(settings, url); });
+  if (!lookup) return {};
+  return AwaitPendingAnswer(lookup, deadline, ProxyLookup{ProxyLookup::TimedOut, {}, {}});
 }
 
 HttpSession HttpOpenSession(const ProxyRoute& route) {
