@@ -270,8 +270,7 @@ def nginx(folder, cert):
         listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
         if not wait_until(lambda: server.poll() is not None or listening(), 30) or server.poll() is not None:
             raise RuntimeError("nginx did not start: " + pathlib.Path(folder, "error.log").read_text()[-2000:])
-        access = pathlib.Path(folder, "access.log")
-        yield port, lambda: access.read_text().splitlines() if access.exists() else []
+        yield port, lambda: pathlib.Path(folder, "access.log").read_text().splitlines()
     finally:
         server.terminate()
         server.wait(30)
