@@ -2,13 +2,13 @@
 # Runs the benchmarks and prints their figures. Nothing here can fail on a
 # slow machine: the goals are printed beside the figures, not enforced.
 #
-# Usage: scripts/bench.sh [size] [startup] [download] [route] [window]   (default: all)
+# Usage: scripts/bench.sh [size] [startup] [download] [route] [window] [resume]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/setup.sh >/dev/null
-wanted="${*:-size startup download route window}"
+wanted="${*:-size startup download route window resume}"
 want() { [[ " $wanted " == *" $1 "* ]]; }
 
 windows_build() {
@@ -55,4 +55,10 @@ fi
 if want window && [ -x bench/bench_window.sh ]; then
   echo "== download with the window: the installer end to end against a bare WinHTTP loop"
   bench/bench_window.sh
+fi
+
+if want resume; then
+  echo "== resume: a download reset once at half its body against the same download uncut"
+  windows_build --target download_check
+  /usr/bin/python3 bench/resume_bench.py --build build/windows
 fi

@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xdotool x11-utils imagemagick fonts-wqy-microhei nsis
   python3 python3-pytest python3-trustme python3-pefile python3-pil
-  osslsigncode openssl squid
+  osslsigncode openssl squid nginx
   curl ca-certificates procps util-linux
 )
 

@@ -1,19 +1,22 @@
 # The peers of velnor-installer.exe under Wine, for the tests, the
 # demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
-# the build folder, an HTTPS server on 127.0.0.1, the installer run from a
-# folder of its own. Every wait is bounded.
+# the build folder, an HTTPS server on 127.0.0.1, nginx and a relay that breaks
+# its connections, the installer run from a folder of its own. Every wait is bounded.
 import contextlib
+import fcntl
 import hashlib
 import http.server
 import os
 import pathlib
 import re
+import select
 import shutil
 import socket
 import ssl
 import struct
 import subprocess
 import tempfile
+import termios
 import threading
 import time
 
@@ -245,6 +248,81 @@ def proxy(folder):
     finally:
         squid.terminate()
         squid.wait(30)
+
+
+@contextlib.contextmanager
+def nginx(folder, cert):
+    """nginx serving folder/www over TLS on a free port of 127.0.0.1, as this user, with all its
+    files in folder: (the port, a function giving the lines of its access log,
+    "request|User-Agent|status|Range|If-Range|Content-Range", empty where there is none)."""
+    with socket.socket() as probe:
+        port = probe.bind(("127.0.0.1", 0)) or probe.getsockname()[1]
+    cert.private_key_and_cert_chain_pem.write_to_path(folder + "/tls.pem")
+    # One process: workers would drop to www-data. Paths are relative to folder.
+    pathlib.Path(folder, "nginx.conf").write_text("\n".join([
+        "daemon off;", "master_process off;", "pid nginx.pid;", "events {}", "http {",
+        *("%s_temp_path %s;" % (kind, kind) for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")),
+        "log_format ranges escape=none '$request|$http_user_agent|$status|$http_range|$http_if_range|"
+        "$sent_http_content_range';", "access_log access.log ranges;",
+        "server { listen 127.0.0.1:%d ssl; ssl_certificate tls.pem; ssl_certificate_key tls.pem; root www; }}" % port]))
+    server = subprocess.Popen(["nginx", "-c", folder + "/nginx.conf", "-p", folder, "-e", "error.log"])
+    try:
+        listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
+        if not wait_until(lambda: server.poll() is not None or listening(), 30) or server.poll() is not None:
+            raise RuntimeError("nginx did not start: " + pathlib.Path(folder, "error.log").read_text()[-2000:])
+        yield port, lambda: pathlib.Path(folder, "access.log").read_text().splitlines()
+    finally:
+        server.terminate()
+        server.wait(30)
+
+
+def _bind(port):
+    with contextlib.suppress(OSError):
+        return socket.create_server(("127.0.0.1", port))
+
+
+def _pass_on(client, upstream, limit, rate):
+    """Bytes both ways between client and upstream until either ends or limit bytes have
+    gone to the client, at most rate a second (0: no bound): their number."""
+    with socket.create_connection(("127.0.0.1", upstream)) as server:
+        start, count = time.monotonic(), 0
+        while count < limit:
+            for ready in select.select([client, server], [], [])[0]:
+                if not (data := ready.recv(min(1 << 16, limit - count))):
+                    return count
+                (client if ready is server else server).sendall(data)
+                count += len(data) if ready is server else 0
+            time.sleep(max(0, start + count / rate - time.monotonic()) if rate else 0)
+    return count
+
+
+@contextlib.contextmanager
+def relay(upstream, port=PORT, cuts=(), rate=0, before_reset=lambda: None):
+    """TCP from 127.0.0.1:port (0: any free one) to 127.0.0.1:upstream, one connection at a
+    time; the n-th is reset after cuts[n] bytes to the client (those beyond cuts are not),
+    once before_reset() has returned: (the port, the bytes each connection gave the client)."""
+    listener, sent = wait_until(lambda: _bind(port), 120, 0.5), []  # 8443: other build folders take turns
+    if not listener:
+        raise RuntimeError("127.0.0.1:%d stayed taken" % port)
+
+    def serve():
+        with contextlib.suppress(OSError):  # until the listener is closed
+            while True:
+                with listener.accept()[0] as client, contextlib.suppress(OSError):
+                    limit = cuts[len(sent)] if len(sent) < len(cuts) else 1 << 62
+                    sent.append(0)  # listed as it opens, counted once it ends
+                    sent[-1] = _pass_on(client, upstream, limit, rate)
+                    if sent[-1] == limit:  # delivered first: a reset drops what is still queued
+                        unsent = lambda: struct.unpack("i", fcntl.ioctl(client, termios.TIOCOUTQ, bytes(4)))[0]
+                        wait_until(lambda: unsent() == 0, 10, 0.01)
+                        before_reset()
+                        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    threading.Thread(target=serve, daemon=True).start()
+    try:
+        yield listener.getsockname()[1], sent
+    finally:
+        listener.shutdown(socket.SHUT_RDWR)  # wakes accept(), which close() alone would not
+        listener.close()
 
 
 def installer_routes(payload, status=200, rate=0, hold=None):
