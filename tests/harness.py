@@ -198,9 +198,11 @@ def set_proxy(prefix, proxy="", bypass="", pac="", detect=False):
 
 
 def no_such_name():
-    """A DNS server on 127.0.0.1:53 answering every query "no such name": the names asked."""
+    """A DNS server on port 53 of a loopback address of this process's own (from its id: other
+    test runs on the machine hold theirs) answering every query "no such name": (its address,
+    the names asked)."""
     dns, asked = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), []
-    dns.bind(("127.0.0.1", 53))
+    dns.bind(("127.%d.%d.%d" % tuple(os.getpid().to_bytes(3, "big")), 53))
 
     def answer():
         while True:
@@ -209,42 +211,47 @@ def no_such_name():
             asked.append(query[12:end - 4])
             dns.sendto(query[:2] + b"\x81\x83\0\1" + bytes(6) + query[12:end], peer)
     threading.Thread(target=answer, daemon=True).start()
-    return asked
+    return dns.getsockname()[0], asked
 
 
-def private_resolver(folder, command):
-    """command in namespaces of its own where the resolver is 127.0.0.1 (no_such_name())
-    and the host name has a domain: auto-detection then asks for wpad.corp.example.test
-    there and nowhere else. Wine takes the domain from the wineserver's host name, so
-    none may be running (Prefix.kill) when it starts."""
-    pathlib.Path(folder, "resolv.conf").write_text("nameserver 127.0.0.1\n")
+def private_resolver(folder, command, resolver):
+    """command in namespaces of its own where the resolver is no_such_name()'s address and the
+    host name has a domain: auto-detection then asks for wpad.corp.example.test there and
+    nowhere else. Wine takes the domain from the wineserver's host name, so none may be
+    running (Prefix.kill) when it starts."""
+    pathlib.Path(folder, "resolv.conf").write_text("nameserver %s\n" % resolver)
     return ["unshare", "-m", "-u", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && '
             'hostname pc1.corp.example.test && exec "$@"', folder + "/resolv.conf", *command]
 
 
 @contextlib.contextmanager
-def proxy(folder):
-    """squid on two ports of 127.0.0.1, the second demanding Basic authentication:
-    (the ports, a function giving its access log, a line for each request, a
-    tunnel's when it closes)."""
-    with socket.socket() as one, socket.socket() as two:  # free ports
-        ports = [s.bind(("127.0.0.1", 0)) or s.getsockname()[1] for s in (one, two)]
-    os.chmod(fresh(folder), 0o777)  # squid writes as its own user
+def proxy():
+    """squid on a free port of 127.0.0.1: (the port, a function giving its access log, a line
+    for each request, a tunnel's when it closes)."""
+    with socket.socket() as free:
+        port = free.bind(("127.0.0.1", 0)) or free.getsockname()[1]
+    # squid drops to its own user, who may not reach the build folder (under a home only its
+    # owner may enter): what it writes goes to a folder of the run under /tmp, given to that user.
+    folder = tempfile.mkdtemp(prefix="velnor-squid-")
+    if os.geteuid() == 0:
+        shutil.chown(folder, "proxy")
     pathlib.Path(folder, "squid.conf").write_text("\n".join([
-        "http_port 127.0.0.1:%d" % ports[0], "http_port 127.0.0.1:%d" % ports[1], "acl basic localport %d" % ports[1],
-        "auth_param basic program /usr/lib/squid/basic_fake_auth", "acl authed proxy_auth REQUIRED",
-        "http_access allow !basic", "http_access allow authed", "cache deny all", "pinger_enable off",
-        "visible_hostname velnor-test", "shutdown_lifetime 0 seconds", "access_log stdio:%s/access.log" % folder,
-        "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
-    squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=subprocess.DEVNULL)
+        "http_port 127.0.0.1:%d" % port, "http_access allow all", "cache deny all", "pinger_enable off",
+        "cache_effective_user proxy", "visible_hostname velnor-test", "shutdown_lifetime 0 seconds",
+        "access_log stdio:%s/access.log" % folder, "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
+    read = lambda name: pathlib.Path(folder, name).read_text(errors="replace") if os.path.exists(
+        os.path.join(folder, name)) else ""
+    listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
+    squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"])
     try:
-        if not wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", ports[1])) == 0, 30):
-            raise RuntimeError("squid did not start")
-        yield ports, lambda: pathlib.Path(folder, "access.log").read_text() if os.path.exists(
-            folder + "/access.log") else ""
+        wait_until(lambda: squid.poll() is not None or listening(), 30)
+        if not listening():
+            raise RuntimeError("squid did not start; the end of its cache.log:\n" + read("cache.log")[-1500:])
+        yield port, lambda: read("access.log")
     finally:
         squid.terminate()
         squid.wait(30)
+        shutil.rmtree(folder)
 
 
 def installer_routes(payload, status=200, rate=0, hold=None):
