@@ -6,7 +6,7 @@
 //   peer box ok|cancel prints the text of the box "系统提示" and answers it
 //   peer try FILE      once FILE exists, prints the errors (0: done) of opening it for
 //                      writing, renaming it and deleting it
-//   peer read          a screen reader: prints "hooked", the installer's client object as
+//   peer read          a screen reader: prints the installer's client object as
 //                      "role<TAB>name<TAB>value<TAB>description", then the value after each
 //                      value-change event until one differs from the first
 #include <fcntl.h>
@@ -113,7 +113,6 @@ int ReadWindow() {
   if (!SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, OnValueChange,
                        0, 0, WINEVENT_OUTOFCONTEXT))
     return 1;
-  std::wprintf(L"hooked\n");
   IAccessible* client = nullptr;
   // Events queue up meanwhile; they are taken once the window has been read.
   if (!WaitFor([&] {

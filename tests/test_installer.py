@@ -176,21 +176,20 @@ def test_failure(prefix, cert, publisher, case, box, answer, urls, kind, found):
 
 
 def test_close_box_during_download(prefix, cert):
-    # A screen reader, hooked before the installer starts, finds one progress bar named after
-    # the product with the percentage and the speed, and hears its value change. The close box
-    # ends the download at once; the half-written file goes with the process. .velnor is a link
-    # to another folder: nothing there is written, added or marked hidden.
+    # A screen reader finds one progress bar named after the product with the percentage and
+    # the speed, and hears its value change. The close box ends the download at once; the
+    # half-written file goes with the process. .velnor is a link to another folder: nothing
+    # there is written, added or marked hidden.
     folder, heard = plant_list(prefix, "link"), built("installer-runs", "close.reader")
-    reader = prefix.launch([PEER, "read"], heard)
-    assert harness.wait_until(lambda: "hooked" in open(heard, encoding="utf-8").read(), 30)
     routes = harness.installer_routes(harness.padded_payload(PEER, 4 << 20), rate=128 << 10)
     with installer(prefix, cert, run_folder("close"), routes) as (run, server):
+        reader = prefix.launch([PEER, "read"], heard)
         assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
         assert reader.wait(30) == 0, open(heard, encoding="utf-8").read()
         click_close_box(prefix)
         assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
     # The bar once, then the value after each event up to one unlike the first.
-    assert re.fullmatch(r"hooked\n48\tvelnor 视频格式转换器\t(\d+)%\t\d+ KB/s\n(\d+%\n)*(?!\1%\n)\d+%\n",
+    assert re.fullmatch(r"48\tvelnor 视频格式转换器\t(\d+)%\t\d+ KB/s\n(\d+%\n)*(?!\1%\n)\d+%\n",
                         open(heard, encoding="utf-8").read())
     assert "body-end" not in server.events and run.browser() == [] and run.setup_log() == {}
     assert not os.path.exists(run.path(SAVE_NAME))
@@ -207,9 +206,9 @@ def test_saved_setup_program_guarded(prefix, cert, publisher):
     # installer never does. Meanwhile another file comes to bear the name (from outside the
     # prefix, which nothing blocks): the delete after the wait spares it.
     payload, work, body_held = harness.signed(open(PEER, "rb").read(), publisher), run_folder("guarded"), threading.Event()
-    hostile = prefix.launch([PEER, "try", SAVE_NAME], work + ".tries", cwd=work)
     pathlib.Path(work, "setup.hold").touch()
     with installer(prefix, cert, work, harness.installer_routes(payload, hold=body_held.is_set)) as (run, _):
+        hostile = prefix.launch([PEER, "try", SAVE_NAME], work + ".tries", cwd=work)
         assert hostile.wait(60) == 0
         mode = os.stat(run.path(SAVE_NAME)).st_mode & 0o777
         body_held.set()
