@@ -136,8 +136,10 @@ FAILURES = [  # the case, the box and its answer, the URLs then opened, the list
     ("download failed", DOWNLOAD_FAILED, "ok", [RELEASE_URL, "https://localhost:8444/"], "second name",
      {"config.toml": OTHER, "second.toml": OTHER}),
     ("download failed, no desktop shell", DOWNLOAD_FAILED, "cancel", [], "none", {"config.toml": RECORD}),
+    ("unsigned, Windows 7", START_FAILED, "cancel", ["https://localhost:8443/velnor-video/win7"], "none",
+     {"config.toml": RECORD}),
     *[(case, START_FAILED, "cancel", [RELEASE_URL], "none", {"config.toml": RECORD})
-      for case in ("unsigned", "another signer", "changed after signing")]]
+      for case in ("another signer", "changed after signing")]]
 
 
 @pytest.mark.parametrize("case, box, answer, urls, kind, found", FAILURES, ids=[f[0] for f in FAILURES])
@@ -156,10 +158,13 @@ def test_failure(prefix, cert, publisher, case, box, answer, urls, kind, found):
     routes = harness.installer_routes(bytes(program))
     if case.startswith("download failed"):
         routes = {"/velnor-video/release": lambda h: (shell_gone.wait(30), harness.reply(h, 404))}
-    # Unsigned, by the build that finds no SetDefaultDllDirectories, as on a Windows 7 without it:
-    # the delay-loaded DLLs (WinHTTP, GDI+, the signature check's) still come from System32 only.
-    # (Wine's own user32 then takes uxtheme from the program's folder, which Windows does not.)
-    exe = "tests/velnor-installer-win7-dll-search.exe" if case == "unsigned" else "velnor-installer.exe"
+    # Unsigned, on Windows 7 (so its own channel, WebView2 or not) by the build that finds no
+    # SetDefaultDllDirectories, as on a Windows 7 without it: the delay-loaded DLLs (WinHTTP,
+    # GDI+, the signature check's) still come from System32 only. (Wine's own user32 then takes
+    # uxtheme from the program's folder, which Windows does not.)
+    windows7 = case.endswith("Windows 7")
+    prefix.wine("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d", "win7" if windows7 else "win10", "/f")
+    exe = "tests/velnor-installer-win7-dll-search.exe" if windows7 else "velnor-installer.exe"
     with installer(prefix, cert, run_folder(case.replace(" ", "-")), routes, exe) as (run, _):
         if "desktop shell" in case:
             assert harness.wait_until(lambda: shown(prefix), 30)
