@@ -78,40 +78,36 @@ class Prefix:
     def wine(self, *command, timeout=120, cwd=None):
         """Runs a program to its end: (exit code, output)."""
         with tempfile.NamedTemporaryFile() as out:
-            proc = self.launch(command, out.name, cwd=cwd)
-            try:
-                return proc.wait(timeout), open(out.name, encoding="utf-8", errors="replace").read()
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                raise RuntimeError("%s still ran after %d s" % (command[0], timeout))
+            code = self.launch(command, out.name, cwd=cwd).wait(timeout)
+            return code, open(out.name, encoding="utf-8", errors="replace").read()
 
     def kill(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
 
     def prepare(self, ca_pem, settings={}):
-        # A new wineserver on this display; ca_pem in the Root store of this prefix
-        # only; a browser that logs its URLs; unmanaged windows (no 2 s wait on every
-        # hide without a window manager); the registry settings given.
+        # A new wineserver on this display; ca_pem in the Root store of this prefix only; a
+        # browser that logs its URLs; unmanaged windows (no 2 s wait on each hide without a
+        # window manager); the registry settings given.
         self.kill()
-        with open(self.path + "-browser.sh", "w") as sh:
-            sh.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
-        os.chmod(self.path + "-browser.sh", 0o755)
+        browser = self.path + "-browser.sh"
+        pathlib.Path(browser).write_text("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
+        os.chmod(browser, 0o755)
         ca = ssl.PEM_cert_to_DER_cert(ca_pem.decode())
-        store = "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
-        keys = {r"HKCU\Software\Wine\WineBrowser": {"Browsers": self.path + "-browser.sh"},
-                r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"},
-                # Under its SHA-1, the certificate as a serialised store element:
-                # property 32 (the encoded certificate), encoding 1 (X.509 ASN), length, bytes.
-                store + hashlib.sha1(ca).hexdigest().upper(): {"Blob": struct.pack("<3I", 32, 1, len(ca)) + ca},
-                **settings}
-        data = lambda v: "hex:" + ",".join("%02x" % b for b in v) if isinstance(v, bytes) else '"%s"' % v
-        with open(self.path + ".reg", "w", encoding="ascii", newline="\r\n") as reg:
-            reg.write("REGEDIT4\n" + "".join("\n[%s]\n%s\n" % (
-                key.replace("HKLM", "HKEY_LOCAL_MACHINE").replace("HKCU", "HKEY_CURRENT_USER"),
-                "\n".join('"%s"=%s' % (name, data(value)) for name, value in values.items()))
-                for key, values in keys.items()))
-        if self.wine("reg", "import", windows_path(self.path + ".reg"))[0]:
-            raise RuntimeError("the prefix could not be prepared")
+        # Under its SHA-1, as a serialised store element: property 32 (the encoded
+        # certificate), encoding 1 (X.509 ASN), length, bytes.
+        root = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\%s" % hashlib.sha1(ca).hexdigest().upper()
+        for key, values in {root: {"Blob": struct.pack("<3I", 32, 1, len(ca)) + ca},
+                            r"HKCU\Software\Wine\WineBrowser": {"Browsers": browser},
+                            r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"}, **settings}.items():
+            self.set(key, values)
+
+    def set(self, key, values):
+        """Registry values under key: texts, or bytes as REG_BINARY."""
+        for name, value in values.items():
+            binary = isinstance(value, bytes)
+            if self.wine("reg", "add", key, "/v", name, "/t", "REG_BINARY" if binary else "REG_SZ",
+                         "/d", value.hex() if binary else value, "/f")[0]:
+                raise RuntimeError("%s could not be set in %s" % (name, key))
 
     def profile(self):
         users = os.path.join(self.path, "drive_c", "users")
@@ -129,10 +125,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
 
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
-    # status and body: with or without Content-Length (then the connection ends
-    # it), at rate bytes per second, or half the body then stall seconds of
-    # silence, or with a pause after half the body until hold() is true (60 s at
-    # most); the server's events get the times of "body-start" and "body-end".
+    # With or without Content-Length (then the connection ends the body), at rate bytes
+    # per second, or half the body then stall seconds of silence, or with a pause after
+    # half the body until hold() is true (60 s at most); the server's events get the
+    # times of "body-start" and "body-end".
     handler.send_response(status)
     for header in [*headers, *[("Content-Length", str(len(body)))] * length]:
         handler.send_header(*header)
@@ -152,10 +148,9 @@ def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, h
 
 
 class Server(http.server.ThreadingHTTPServer):
-    # HTTPS on 127.0.0.1:port (0: any free one), plain HTTP without a cert, at
-    # most TLS version tls_max when given; routes maps a path to a
-    # function of the request handler; requests lists (request line, User-Agent);
-    # events holds the times of the last body's start and end.
+    # HTTPS on 127.0.0.1:port (0: any free one), plain HTTP without a cert, at most TLS
+    # version tls_max when given; routes maps a path to a function of the request
+    # handler; requests lists (request line, User-Agent); events, see reply().
     daemon_threads = True
 
     def __init__(self, cert, routes, port=0, tls_max=None):
@@ -192,15 +187,13 @@ def set_proxy(prefix, proxy="", bypass="", pac="", detect=False):
     flags = 1 | 2 * bool(proxy) | 4 * bool(pac) | 8 * detect
     blob = struct.pack("<3I", 0x46, 1, flags) + b"".join(
         struct.pack("<I", len(text)) + text.encode() for text in (proxy, bypass, pac)) + bytes(32)
-    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
-    if prefix.wine("reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d", blob.hex(), "/f")[0]:
-        raise RuntimeError("the proxy settings could not be written")
+    prefix.set(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections",
+               {"DefaultConnectionSettings": blob})
 
 
 def no_such_name():
-    """A DNS server on port 53 of a loopback address of this process's own (from its id: other
-    test runs on the machine hold theirs) answering every query "no such name": (its address,
-    the names asked)."""
+    """A DNS server answering every query "no such name", on port 53 of a loopback address of
+    this process's own (other test runs hold theirs): (its address, the names asked)."""
     dns, asked = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), []
     dns.bind(("127.%d.%d.%d" % tuple(os.getpid().to_bytes(3, "big")), 53))
 
@@ -226,8 +219,7 @@ def private_resolver(folder, command, resolver):
 
 @contextlib.contextmanager
 def proxy():
-    """squid on a free port of 127.0.0.1: (the port, a function giving its access log, a line
-    for each request, a tunnel's when it closes)."""
+    """squid on a free port of 127.0.0.1: (the port, a function giving its access log)."""
     with socket.socket() as free:
         port = free.bind(("127.0.0.1", 0)) or free.getsockname()[1]
     # squid drops to its own user, who may not reach the build folder (under a home only its
@@ -254,8 +246,8 @@ def proxy():
         shutil.rmtree(folder)
 
 
-def installer_routes(payload, status=200, rate=0, hold=None):
-    serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate, hold=hold)
+def installer_routes(payload, rate=0, hold=None):
+    serve = lambda h: reply(h, 200, payload, rate=rate, hold=hold)
     return {"/velnor-video/win7": serve, "/velnor-video/release": serve}
 
 
@@ -291,7 +283,7 @@ def signed(program, signer):
 
 
 class Run:
-    """A copy of the installer (and `extra` files beside it) started from workdir."""
+    """A copy of the installer, `extra` files beside it, started from workdir."""
 
     def __init__(self, prefix, installer, workdir, env={}, extra=()):
         self.prefix, self.workdir = prefix, workdir

@@ -1,18 +1,17 @@
 // The stand-in setup program that the installer starts, and a second program
 // of its Wine prefix. Each gives up after 90 s.
 //   peer               the setup program: logs argc and the error of renaming its own
-//                      (held) file to setup.log, copies the file to setup.bin, loads the
-//                      DLLs beside it, and ends once setup.hold is gone
+//                      (held) file to setup.log, loads the DLLs beside it, and ends once
+//                      setup.hold is gone
 //   peer box ok|cancel prints the text of the box "系统提示" and answers it
 //   peer try FILE      once FILE exists, prints the errors (0: done) of opening it for
 //                      writing, renaming it and deleting it
-//   peer read          a screen reader: prints the installer's client object as
-//                      "role<TAB>name<TAB>value<TAB>description", then the value after each
-//                      value-change event until one differs from the first
+//   peer read          a screen reader: after each value-change event, prints the object's
+//                      "role<TAB>name<TAB>value<TAB>description", until a value differs
+//                      from the first
 #include <fcntl.h>
 #include <io.h>
 #include <oleacc.h>
-#include <share.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -37,14 +36,6 @@ int Setup(int argc) {
   FILE* log = _wfopen(L"setup.log", L"w");
   std::fprintf(log, "argc\t%d\nrename\t%lu\n", argc, Error(MoveFileExW(self, L"moved.exe", 0)));
   std::fclose(log);
-  // As self-extracting setup programs read themselves: sharing read access only.
-  FILE* in = _wfsopen(self, L"rb", _SH_DENYWR);
-  FILE* out = _wfopen(L"setup.bin", L"wb");
-  char buffer[1 << 16];
-  for (std::size_t got; in && out && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
-    std::fwrite(buffer, 1, got, out);
-  if (in) std::fclose(in);
-  if (out) std::fclose(out);
   WIN32_FIND_DATAW dll = {};
   HANDLE search = FindFirstFileW(L"*.dll", &dll);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &dll))
@@ -81,8 +72,7 @@ int Try(const std::wstring& file) {
   return 0;
 }
 
-HWND installer = nullptr;
-std::wstring firstValue;  // as read from the window
+std::wstring firstValue;
 bool valueChanged = false;
 
 std::wstring Read(IAccessible* object, VARIANT child,
@@ -96,41 +86,24 @@ std::wstring Read(IAccessible* object, VARIANT child,
 void CALLBACK OnValueChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
                             DWORD) {
   IAccessible* accessible = nullptr;
-  VARIANT id{};
-  if (window != installer ||
-      FAILED(AccessibleObjectFromEvent(window, object, child, &accessible, &id)))
-    return;
+  VARIANT id{}, role{};
+  if (FAILED(AccessibleObjectFromEvent(window, object, child, &accessible, &id))) return;
+  accessible->get_accRole(id, &role);
   const std::wstring value = Read(accessible, id, &IAccessible::get_accValue);
+  std::wprintf(L"%ld\t%ls\t%ls\t%ls\n", role.lVal,
+               Read(accessible, id, &IAccessible::get_accName).c_str(), value.c_str(),
+               Read(accessible, id, &IAccessible::get_accDescription).c_str());
   accessible->Release();
-  std::wprintf(L"%ls\n", value.c_str());
+  if (firstValue.empty()) firstValue = value;
   valueChanged = value != firstValue;
 }
 
 int ReadWindow() {
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
   _setmode(_fileno(stdout), _O_U8TEXT);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (!SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, OnValueChange,
                        0, 0, WINEVENT_OUTOFCONTEXT))
     return 1;
-  IAccessible* client = nullptr;
-  // Events queue up meanwhile; they are taken once the window has been read.
-  if (!WaitFor([&] {
-        installer = FindWindowW(L"VelnorInstaller", nullptr);
-        return installer && IsWindowVisible(installer) &&
-               SUCCEEDED(AccessibleObjectFromWindow(installer, static_cast<DWORD>(OBJID_CLIENT),
-                                                    __uuidof(IAccessible),
-                                                    reinterpret_cast<void**>(&client)));
-      }))
-    return 1;
-  VARIANT self{}, role{};
-  self.vt = VT_I4, self.lVal = CHILDID_SELF;
-  client->get_accRole(self, &role);
-  firstValue = Read(client, self, &IAccessible::get_accValue);
-  std::wprintf(L"%ld\t%ls\t%ls\t%ls\n", role.lVal,
-               Read(client, self, &IAccessible::get_accName).c_str(), firstValue.c_str(),
-               Read(client, self, &IAccessible::get_accDescription).c_str());
-  client->Release();
   const bool changed = WaitFor([] {
     for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
     return valueChanged;

@@ -48,9 +48,9 @@ def run(prefix, cert):
     os.mkdir(os.path.join(work, "file%d.bin" % (paths.index("/folder") + 1)))  # where "/folder" goes
     redirect = lambda status, to: lambda h: reply(h, status, headers=[("Location", "https://localhost:%d%s" % (
         h.server.port, to))])
-    routes = {"/stall": lambda h: reply(h, 200, BODY, stall=90), "/unsized": lambda h: reply(h, 200, BODY, length=False),
-              "/three": redirect(301, "/three-b"), "/three-b": redirect(308, "/three-c"),
-              "/three-c": redirect(307, "/three-d"),
+    routes = {"/stall": lambda h: reply(h, 200, BODY, stall=90), "/three": redirect(301, "/three-b"),
+              "/three-b": redirect(308, "/three-c"), "/three-c": redirect(307, "/three-d"),
+              "/unsized": lambda h: reply(h, 200, BODY, length=False),
               **dict.fromkeys(["/length", "/folder", "/untrusted", "/tls1.1"], lambda h: reply(h, 200, BODY))}
     with contextlib.ExitStack() as stack:
         serve = lambda *args: stack.enter_context(harness.Server(*args))
@@ -65,8 +65,8 @@ def run(prefix, cert):
 def test_outcome_requests_and_time(run, path, outcome, requested, milliseconds):
     lines, requests = run
     printed, taken, digest = lines[path]
-    # The saved file's SHA-256 by the program's own digest (one that always gave one value
-    # would pass every check of the saved file).
+    # The SHA-256 of what was received, by the program's own digest: one that always gave
+    # one value would pass every check of the saved file.
     assert (printed, digest) == (outcome, hashlib.sha256(BODY).hexdigest() if outcome == "ok" else "")
     assert int(taken) in milliseconds
     # The case's own requests: its path and targets named after it ("/three-b").
