@@ -234,11 +234,13 @@ def proxy():
     read = lambda name: pathlib.Path(folder, name).read_text(errors="replace") if os.path.exists(
         os.path.join(folder, name)) else ""
     listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
-    squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"])
+    with open(os.path.join(folder, "stderr"), "wb") as stderr:  # where it writes what it cannot log
+        squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=stderr)
     try:
         wait_until(lambda: squid.poll() is not None or listening(), 30)
         if not listening():
-            raise RuntimeError("squid did not start; the end of its cache.log:\n" + read("cache.log")[-1500:])
+            why = (read("cache.log") + read("stderr")).splitlines()[-12:]
+            raise RuntimeError("squid did not start; the end of what it wrote:\n" + "\n".join(why))
         yield port, lambda: read("access.log")
     finally:
         squid.terminate()
