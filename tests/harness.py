@@ -78,8 +78,12 @@ class Prefix:
     def wine(self, *command, timeout=120, cwd=None):
         """Runs a program to its end: (exit code, output)."""
         with tempfile.NamedTemporaryFile() as out:
-            code = self.launch(command, out.name, cwd=cwd).wait(timeout)
-            return code, open(out.name, encoding="utf-8", errors="replace").read()
+            proc = self.launch(command, out.name, cwd=cwd)
+            try:
+                return proc.wait(timeout), open(out.name, encoding="utf-8", errors="replace").read()
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                raise RuntimeError("%s still ran after %d s" % (command[0], timeout))
 
     def kill(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
