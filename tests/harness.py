@@ -89,9 +89,8 @@ class Prefix:
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
 
     def prepare(self, ca_pem, settings={}):
-        # A new wineserver on this display; ca_pem in the Root store of this prefix only; a
-        # browser that logs its URLs; unmanaged windows (no 2 s wait on each hide without a
-        # window manager); the registry settings given.
+        # A new wineserver on this display; ca_pem trusted in this prefix only; a browser that
+        # logs its URLs; unmanaged windows (without a window manager, each hide waits 2 s).
         self.kill()
         browser = self.path + "-browser.sh"
         pathlib.Path(browser).write_text("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
@@ -129,10 +128,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
 
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
-    # With or without Content-Length (then the connection ends the body), at rate bytes
-    # per second, or half the body then stall seconds of silence, or with a pause after
-    # half the body until hold() is true (60 s at most); the server's events get the
-    # times of "body-start" and "body-end".
+    # With or without Content-Length (then the connection ends the body), at rate bytes per
+    # second, or half the body then stall seconds of silence, or paused half-way until hold()
+    # (60 s at most); the server's events get the times of "body-start" and "body-end".
     handler.send_response(status)
     for header in [*headers, *[("Content-Length", str(len(body)))] * length]:
         handler.send_header(*header)

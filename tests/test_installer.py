@@ -54,8 +54,8 @@ def click_close_box(prefix):
 
 
 def answer_box(prefix, run, answer):
-    """The box's text, answered "ok" or "cancel". Seen first with xdotool: a new program of
-    the prefix would start again a desktop shell that a test ended."""
+    """The box's text, answered "ok" or "cancel". Waited for with xdotool: a new program of the
+    prefix starts an ended desktop shell again, which may happen only once the page was opened."""
     assert harness.wait_until(lambda: xdotool(prefix, "search", "--name", "^系统提示$"), 30)
     return prefix.wine(PEER, "box", answer, cwd=run.workdir)[1].replace("\r\n", "\n")
 
@@ -109,10 +109,9 @@ def partial_frame(prefix):
 
 
 def test_success(prefix, cert, real_setup):
-    # Windows 10 with WebView2 for the machine: the release channel. A frame of the download
-    # partly done; a real setup program, which reads itself while held, run, then deleted. A
-    # velnor-setup.exe already there is a hard link: the file it links to is left alone. The
-    # list replaced by a new file with the product's record added, its folder hidden.
+    # Windows 10 with WebView2 for the machine: the release channel. A frame partly done; a real
+    # setup program, reading itself while held, run, then deleted; the file a hard link planted as
+    # velnor-setup.exe names left alone; a new list with the product's record, its folder hidden.
     # Nothing planted: the setup program imports comctl32, which a planted marker would replace.
     folder, (program, payload, installed) = plant_list(prefix, "list"), real_setup
     number = os.stat(folder + "/config.toml").st_ino
@@ -142,11 +141,10 @@ FAILURES = [  # the case, the box and its answer, the URLs then opened, the list
 
 @pytest.mark.parametrize("case, box, answer, urls, kind", FAILURES, ids=[f[0] for f in FAILURES])
 def test_failure(prefix, cert, publisher, case, box, answer, urls, kind):
-    # The box says what failed over the download page, opened for a manual install; OK opens the
-    # support page too (Wine's browser launcher adds "/" to the bare origin). Only the desktop
-    # shell opens them: without one nothing does, least of all the elevated installer itself.
+    # The box says what failed; the download page is open, and OK opens the support page (Wine's
+    # launcher adds "/" to the bare origin), only through the desktop shell: without it, nothing.
     # A failed download keeps the window until its close box is clicked. Nothing is started or
-    # left behind, and the installer loads no DLL planted beside it.
+    # left, and the installer loads no DLL planted beside it.
     folder, program, shell_gone = plant_list(prefix, kind), open(PEER, "rb").read(), threading.Event()
     if case == "another signer":
         program = harness.signed(program, harness.code_signer(built("tests", "signers", "other"), "Someone", "Else"))
@@ -156,10 +154,9 @@ def test_failure(prefix, cert, publisher, case, box, answer, urls, kind):
     routes = harness.installer_routes(bytes(program))
     if case.startswith("download failed"):
         routes = {"/velnor-video/release": lambda h: (shell_gone.wait(30), harness.reply(h, 404))}
-    # Unsigned, on Windows 7 (so its own channel, WebView2 or not) by the build that finds no
-    # SetDefaultDllDirectories, as on a Windows 7 without it: the delay-loaded DLLs (WinHTTP,
-    # GDI+, the signature check's) still come from System32 only. (Wine's own user32 then takes
-    # uxtheme from the program's folder, which Windows does not.)
+    # Windows 7 has its own channel; the build finding no SetDefaultDllDirectories, as there, still
+    # delay-loads WinHTTP, GDI+ and the signature check's DLLs from System32 only. (Wine's own
+    # user32 then takes uxtheme from the program's folder, which Windows does not.)
     windows7 = case.endswith("Windows 7")
     prefix.set(r"HKCU\Software\Wine", {"Version": "win7" if windows7 else "win10"})
     exe = "tests/velnor-installer-win7-dll-search.exe" if windows7 else "velnor-installer.exe"
@@ -181,10 +178,9 @@ def test_failure(prefix, cert, publisher, case, box, answer, urls, kind):
 
 
 def test_close_box_during_download(prefix, cert):
-    # A screen reader finds one progress bar named after the product with the percentage and
-    # the speed, and hears its value change. The close box ends the download at once; the
-    # half-written file goes with the process. .velnor is a link to another folder: nothing
-    # there is written, added or marked hidden.
+    # A screen reader hears the progress bar, named after the product, change with the percentage
+    # and the speed. The close box ends the download at once; the half-written file goes with the
+    # process. .velnor is a link to another folder: nothing there is written, added or hidden.
     folder, heard = plant_list(prefix, "link"), built("installer-runs", "close.reader")
     routes = harness.installer_routes(harness.padded_payload(PEER, 4 << 20), rate=128 << 10)
     with installer(prefix, cert, run_folder("close"), routes) as (run, server):
@@ -204,13 +200,11 @@ def test_close_box_during_download(prefix, cert):
 
 
 def test_saved_setup_program_guarded(prefix, cert, publisher):
-    # While the body is half sent, velnor-setup.exe is mode 0750 on the Unix side, where Wine
-    # folds the descriptor given at its creation (without one: 0644 or 0755), and another
-    # program of the prefix tries to write into, rename and delete it: each is refused. The
-    # stand-in then runs without arguments while the window is hidden, held all the while; it
-    # loads the DLLs planted beside it, which the installer never does. Meanwhile another file
-    # comes to bear the name (from outside the prefix, which nothing blocks): the delete after
-    # the wait spares it.
+    # Half sent, velnor-setup.exe is mode 0750, where Wine folds the descriptor given at its
+    # creation (without one: 0644 or 0755), and another program of the prefix may not write,
+    # rename or delete it. The stand-in then runs without arguments, the window hidden, held all
+    # along, and loads the DLLs planted beside it, as the installer never does. Another file
+    # given its name meanwhile (from outside the prefix, which nothing blocks) is not deleted.
     program, work = harness.signed(open(PEER, "rb").read(), publisher), run_folder("guarded")
     body_held = threading.Event()
     pathlib.Path(work, "setup.hold").touch()
