@@ -23,7 +23,7 @@ def main():
     prefix = harness.Prefix(harness.built("wineprefix-bench"))
     prefix.prepare(ca.cert_pem.bytes())
     work = harness.fresh(harness.built("bench", "route-work"))
-    asked = harness.no_such_name()
+    resolver, asked = harness.no_such_name()
     route = {"/setup": lambda handler: harness.reply(handler, 200, bytes(1 << 20))}
     try:
         with harness.Server(ca.issue_cert("localhost"), route) as server:
@@ -33,7 +33,7 @@ def main():
                 harness.set_proxy(prefix, detect=detect)
                 prefix.kill()
                 with open(os.path.join(work, "out"), "w") as out:  # no pipe a wineserver would hold
-                    subprocess.run(harness.private_resolver(work, command) if detect else command,
+                    subprocess.run(harness.private_resolver(work, command, resolver) if detect else command,
                                    env=prefix.env, cwd=work, stdout=out, stderr=out, timeout=600)
                 print("== %s" % label)
                 print(open(os.path.join(work, "out")).read().rstrip(), flush=True)

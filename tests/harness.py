@@ -92,29 +92,28 @@ class Prefix:
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
 
     def prepare(self, ca_pem, settings={}):
-        # A new wineserver on this display; ca_pem in the Root store of this prefix
-        # only; a browser that logs its URLs; unmanaged windows (no 2 s wait on every
-        # hide without a window manager); the registry settings given.
+        # A new wineserver on this display; ca_pem trusted in this prefix only; a browser that
+        # logs its URLs; unmanaged windows (without a window manager, each hide waits 2 s).
         self.kill()
-        with open(self.path + "-browser.sh", "w") as sh:
-            sh.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
-        os.chmod(self.path + "-browser.sh", 0o755)
+        browser = self.path + "-browser.sh"
+        pathlib.Path(browser).write_text("#!/bin/sh\nprintf '%%s\\n' \"$1\" >>'%s'\n" % self.browser_log)
+        os.chmod(browser, 0o755)
         ca = ssl.PEM_cert_to_DER_cert(ca_pem.decode())
-        store = "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
-        keys = {r"HKCU\Software\Wine\WineBrowser": {"Browsers": self.path + "-browser.sh"},
-                r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"},
-                # Under its SHA-1, the certificate as a serialised store element:
-                # property 32 (the encoded certificate), encoding 1 (X.509 ASN), length, bytes.
-                store + hashlib.sha1(ca).hexdigest().upper(): {"Blob": struct.pack("<3I", 32, 1, len(ca)) + ca},
-                **settings}
-        data = lambda v: "hex:" + ",".join("%02x" % b for b in v) if isinstance(v, bytes) else '"%s"' % v
-        with open(self.path + ".reg", "w", encoding="ascii", newline="\r\n") as reg:
-            reg.write("REGEDIT4\n" + "".join("\n[%s]\n%s\n" % (
-                key.replace("HKLM", "HKEY_LOCAL_MACHINE").replace("HKCU", "HKEY_CURRENT_USER"),
-                "\n".join('"%s"=%s' % (name, data(value)) for name, value in values.items()))
-                for key, values in keys.items()))
-        if self.wine("reg", "import", windows_path(self.path + ".reg"))[0]:
-            raise RuntimeError("the prefix could not be prepared")
+        # Under its SHA-1, as a serialised store element: property 32 (the encoded
+        # certificate), encoding 1 (X.509 ASN), length, bytes.
+        root = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\%s" % hashlib.sha1(ca).hexdigest().upper()
+        for key, values in {root: {"Blob": struct.pack("<3I", 32, 1, len(ca)) + ca},
+                            r"HKCU\Software\Wine\WineBrowser": {"Browsers": browser},
+                            r"HKCU\Software\Wine\X11 Driver": {"Managed": "N"}, **settings}.items():
+            self.set(key, values)
+
+    def set(self, key, values):
+        """Registry values under key: texts, or bytes as REG_BINARY."""
+        for name, value in values.items():
+            binary = isinstance(value, bytes)
+            if self.wine("reg", "add", key, "/v", name, "/t", "REG_BINARY" if binary else "REG_SZ",
+                         "/d", value.hex() if binary else value, "/f")[0]:
+                raise RuntimeError("%s could not be set in %s" % (name, key))
 
     def profile(self):
         users = os.path.join(self.path, "drive_c", "users")
@@ -132,10 +131,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
 
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
-    # status and body: with or without Content-Length (then the connection ends
-    # it), at rate bytes per second, or half the body then stall seconds of
-    # silence, or with a pause after half the body until hold() is true (60 s at
-    # most); the server's events get the times of "body-start" and "body-end".
+    # With or without Content-Length (then the connection ends the body), at rate bytes per
+    # second, or half the body then stall seconds of silence, or paused half-way until hold()
+    # (60 s at most); the server's events get the times of "body-start" and "body-end".
     handler.send_response(status)
     for header in [*headers, *[("Content-Length", str(len(body)))] * length]:
         handler.send_header(*header)
@@ -155,10 +153,9 @@ def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, h
 
 
 class Server(http.server.ThreadingHTTPServer):
-    # HTTPS on 127.0.0.1:port (0: any free one), plain HTTP without a cert, at
-    # most TLS version tls_max when given; routes maps a path to a
-    # function of the request handler; requests lists (request line, User-Agent);
-    # events holds the times of the last body's start and end.
+    # HTTPS on 127.0.0.1:port (0: any free one), plain HTTP without a cert, at most TLS
+    # version tls_max when given; routes maps a path to a function of the request
+    # handler; requests lists (request line, User-Agent); events, see reply().
     daemon_threads = True
 
     def __init__(self, cert, routes, port=0, tls_max=None):
@@ -195,15 +192,15 @@ def set_proxy(prefix, proxy="", bypass="", pac="", detect=False):
     flags = 1 | 2 * bool(proxy) | 4 * bool(pac) | 8 * detect
     blob = struct.pack("<3I", 0x46, 1, flags) + b"".join(
         struct.pack("<I", len(text)) + text.encode() for text in (proxy, bypass, pac)) + bytes(32)
-    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
-    if prefix.wine("reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d", blob.hex(), "/f")[0]:
-        raise RuntimeError("the proxy settings could not be written")
+    prefix.set(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections",
+               {"DefaultConnectionSettings": blob})
 
 
 def no_such_name():
-    """A DNS server on 127.0.0.1:53 answering every query "no such name": the names asked."""
+    """A DNS server answering every query "no such name", on port 53 of a loopback address of
+    this process's own (other test runs hold theirs): (its address, the names asked)."""
     dns, asked = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), []
-    dns.bind(("127.0.0.1", 53))
+    dns.bind(("127.%d.%d.%d" % tuple(os.getpid().to_bytes(3, "big")), 53))
 
     def answer():
         while True:
@@ -212,42 +209,48 @@ def no_such_name():
             asked.append(query[12:end - 4])
             dns.sendto(query[:2] + b"\x81\x83\0\1" + bytes(6) + query[12:end], peer)
     threading.Thread(target=answer, daemon=True).start()
-    return asked
+    return dns.getsockname()[0], asked
 
 
-def private_resolver(folder, command):
-    """command in namespaces of its own where the resolver is 127.0.0.1 (no_such_name())
-    and the host name has a domain: auto-detection then asks for wpad.corp.example.test
-    there and nowhere else. Wine takes the domain from the wineserver's host name, so
-    none may be running (Prefix.kill) when it starts."""
-    pathlib.Path(folder, "resolv.conf").write_text("nameserver 127.0.0.1\n")
+def private_resolver(folder, command, resolver):
+    """command in namespaces of its own where the resolver is no_such_name()'s address and the
+    host name has a domain: auto-detection then asks for wpad.corp.example.test there and
+    nowhere else. Wine takes the domain from the wineserver's host name, so none may be
+    running (Prefix.kill) when it starts."""
+    pathlib.Path(folder, "resolv.conf").write_text("nameserver %s\n" % resolver)
     return ["unshare", "-m", "-u", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && '
             'hostname pc1.corp.example.test && exec "$@"', folder + "/resolv.conf", *command]
 
 
 @contextlib.contextmanager
-def proxy(folder):
-    """squid on two ports of 127.0.0.1, the second demanding Basic authentication:
-    (the ports, a function giving its access log, a line for each request, a
-    tunnel's when it closes)."""
-    with socket.socket() as one, socket.socket() as two:  # free ports
-        ports = [s.bind(("127.0.0.1", 0)) or s.getsockname()[1] for s in (one, two)]
-    os.chmod(fresh(folder), 0o777)  # squid writes as its own user
+def proxy():
+    """squid on a free port of 127.0.0.1: (the port, a function giving its access log)."""
+    with socket.socket() as free:
+        port = free.bind(("127.0.0.1", 0)) or free.getsockname()[1]
+    # squid drops to its own user, who may not reach the build folder (under a home only its
+    # owner may enter): what it writes goes to a folder of the run under /tmp, given to that user.
+    folder = tempfile.mkdtemp(prefix="velnor-squid-")
+    if os.geteuid() == 0:
+        shutil.chown(folder, "proxy")
     pathlib.Path(folder, "squid.conf").write_text("\n".join([
-        "http_port 127.0.0.1:%d" % ports[0], "http_port 127.0.0.1:%d" % ports[1], "acl basic localport %d" % ports[1],
-        "auth_param basic program /usr/lib/squid/basic_fake_auth", "acl authed proxy_auth REQUIRED",
-        "http_access allow !basic", "http_access allow authed", "cache deny all", "pinger_enable off",
-        "visible_hostname velnor-test", "shutdown_lifetime 0 seconds", "access_log stdio:%s/access.log" % folder,
-        "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
-    squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=subprocess.DEVNULL)
+        "http_port 127.0.0.1:%d" % port, "http_access allow all", "cache deny all", "pinger_enable off",
+        "cache_effective_user proxy", "visible_hostname velnor-test", "shutdown_lifetime 0 seconds",
+        "access_log stdio:%s/access.log" % folder, "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
+    read = lambda name: pathlib.Path(folder, name).read_text(errors="replace") if os.path.exists(
+        os.path.join(folder, name)) else ""
+    listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
+    with open(os.path.join(folder, "stderr"), "wb") as stderr:  # where it writes what it cannot log
+        squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=stderr)
     try:
-        if not wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", ports[1])) == 0, 30):
-            raise RuntimeError("squid did not start")
-        yield ports, lambda: pathlib.Path(folder, "access.log").read_text() if os.path.exists(
-            folder + "/access.log") else ""
+        wait_until(lambda: squid.poll() is not None or listening(), 30)
+        if not listening():
+            why = (read("cache.log") + read("stderr")).splitlines()[-12:]
+            raise RuntimeError("squid did not start; the end of what it wrote:\n" + "\n".join(why))
+        yield port, lambda: read("access.log")
     finally:
         squid.terminate()
         squid.wait(30)
+        shutil.rmtree(folder)
 
 
 @contextlib.contextmanager
@@ -325,8 +328,8 @@ def relay(upstream, port=PORT, cuts=(), rate=0, before_reset=lambda: None):
         listener.close()
 
 
-def installer_routes(payload, status=200, rate=0, hold=None):
-    serve = lambda h: reply(h, status, payload if status == 200 else b"", rate=rate, hold=hold)
+def installer_routes(payload, rate=0, hold=None):
+    serve = lambda h: reply(h, 200, payload, rate=rate, hold=hold)
     return {"/velnor-video/win7": serve, "/velnor-video/release": serve}
 
 
@@ -362,7 +365,7 @@ def signed(program, signer):
 
 
 class Run:
-    """A copy of the installer (and `extra` files beside it) started from workdir."""
+    """A copy of the installer, `extra` files beside it, started from workdir."""
 
     def __init__(self, prefix, installer, workdir, env={}, extra=()):
         self.prefix, self.workdir = prefix, workdir
