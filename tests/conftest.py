@@ -1,6 +1,11 @@
 # Fixtures of the Wine tests: a test CA and its certificate for localhost, a
-# private Xvfb display, and a Wine prefix of the build folder (made once by
-# cmake/wine-run.sh, reused by every run) trusting the CA.
+# private Xvfb display, a Wine prefix of the build folder (made once by
+# cmake/wine-run.sh, reused by every run) trusting the CA, the publisher and a
+# real setup program it signed.
+import os
+import pathlib
+import subprocess
+
 import harness
 import pytest
 import trustme
@@ -34,3 +39,18 @@ def prefix(request, display):
 def publisher():
     """A code-signing certificate for the publisher the windows preset expects."""
     return harness.code_signer(harness.built("tests", "signers", "publisher"), *harness.PUBLISHER)
+
+
+@pytest.fixture(scope="session")
+def real_setup(publisher):
+    """A silent setup program of makensis, signed by the publisher, that unpacks a payload
+    into a folder of the test: (the program, the payload, the folder). Random and stored,
+    the payload keeps the program about 1 MB, which a throttled download shows partly done."""
+    work, payload = harness.fresh(harness.built("installer-runs", "real-setup")), os.urandom(1 << 20)
+    pathlib.Path(work, "payload.bin").write_bytes(payload)
+    pathlib.Path(work, "setup.nsi").write_text(
+        'Target amd64-unicode\nSetCompress off\nSilentInstall silent\nRequestExecutionLevel user\n'
+        'OutFile program.exe\nSection\nSetOutPath "%s"\nFile payload.bin\nSectionEnd\n'
+        % harness.windows_path(work + "/installed"))
+    subprocess.run(["makensis", "-V1", "setup.nsi"], cwd=work, check=True, timeout=60)
+    return harness.signed(pathlib.Path(work, "program.exe").read_bytes(), publisher), payload, work + "/installed"

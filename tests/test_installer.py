@@ -84,21 +84,6 @@ def listed(folder):
     return {name: pathlib.Path(folder, name).read_bytes() for name in os.listdir(folder)}
 
 
-@pytest.fixture
-def real_setup(publisher):
-    # A silent setup program of makensis, signed by the publisher, that unpacks a payload
-    # into a folder of the test: (the program, the payload, the folder). Random and stored,
-    # the payload keeps the program about 1 MB, which the throttled download shows partly done.
-    work, payload = run_folder("real-setup"), os.urandom(1 << 20)
-    pathlib.Path(work, "payload.bin").write_bytes(payload)
-    pathlib.Path(work, "setup.nsi").write_text(
-        'Target amd64-unicode\nSetCompress off\nSilentInstall silent\nRequestExecutionLevel user\n'
-        'OutFile program.exe\nSection\nSetOutPath "%s"\nFile payload.bin\nSectionEnd\n'
-        % windows_path(work + "/installed"))
-    subprocess.run(["makensis", "-V1", "setup.nsi"], cwd=work, check=True, timeout=60)
-    return harness.signed(pathlib.Path(work, "program.exe").read_bytes(), publisher), payload, work + "/installed"
-
-
 def partial_frame(prefix):
     # The bar partly filled, the percentage from its left end, the speed up to its right end.
     shot = ImageGrab.grab(xdisplay=prefix.env["DISPLAY"])

@@ -1,5 +1,6 @@
 # A download broken off and resumed: nginx serves the setup program on the fixed origin through a
 # relay that breaks the connection, and its access log shows what was asked and answered.
+import os
 import pathlib
 
 import harness
@@ -16,22 +17,22 @@ CASES = [("reset at half, a whole install", [HALF], False, "ok", "206|bytes={n}-
 
 
 @pytest.mark.parametrize("case, cuts, replace, outcome, resumed, connections", CASES, ids=[c[0] for c in CASES])
-def test_resume(prefix, cert, publisher, case, cuts, replace, outcome, resumed, connections):
-    work = harness.fresh(built("tests", "resume"))
+def test_resume(prefix, cert, real_setup, case, cuts, replace, outcome, resumed, connections):
+    work, (program, payload, installed) = harness.fresh(built("tests", "resume")), real_setup
     served = pathlib.Path(harness.fresh(work + "/nginx/www/velnor-video"), "release")
-    program = harness.signed(harness.padded_payload(built("tests", "peer.exe"), 2 * HALF), publisher)
     served.write_bytes(program)
     etag = '"%x-%x"' % (int(served.stat().st_mtime), len(program))  # nginx's: modification time and size
     replacement = program + bytes(4096) if replace else program  # another size: another ETag
     folder = harness.fresh(work + "/run")
     with harness.nginx(work + "/nginx", cert) as (port, log), harness.relay(
             port, cuts=cuts, before_reset=lambda: replace and served.write_bytes(replacement)) as (_, sent):
-        if case.endswith("a whole install"):  # started, the setup program copies itself
+        if case.endswith("a whole install"):  # started, the setup program unpacks its payload
             run = harness.Run(prefix, built("velnor-installer.exe"), folder)
-            result, saved = "ok" if run.wait(90) == 0 and run.setup_log() else "not started", "setup.bin"
+            result = "ok" if run.wait(90) == 0 and os.path.exists(installed + "/payload.bin") else "not started"
+            saved = installed + "/payload.bin"
         else:
             prefix.launch([built("tests", "download_check.exe"), RELEASE_URL], folder + "/out", cwd=folder).wait(90)
-            result, saved = open(folder + "/out").read().split("\t")[0], "file1.bin"
+            result, saved = open(folder + "/out").read().split("\t")[0], folder + "/file1.bin"
         harness.wait_until(lambda: len(log()) > bool(resumed), 10)
     assert (result, len(sent), sent[0]) == (outcome, connections, cuts[0])
     n = int(log()[-1].split("|")[3][len("bytes="):-1]) if resumed else 0
@@ -39,5 +40,5 @@ def test_resume(prefix, cert, publisher, case, cuts, replace, outcome, resumed, 
     assert log() == [REQUEST + "200|||"] + resume
     # Written before the break: the cut less the handshake, the headers and a part-read TLS record.
     assert not resumed or HALF - (64 << 10) < n < HALF
-    saved = pathlib.Path(folder, saved)
-    assert saved.read_bytes() == replacement if outcome == "ok" else not saved.exists()
+    whole = payload if case.endswith("a whole install") else replacement
+    assert pathlib.Path(saved).read_bytes() == whole if outcome == "ok" else not os.path.exists(saved)
