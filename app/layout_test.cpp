@@ -13,7 +13,6 @@ constexpr std::optional<ImageSize> kNoTrack;
 
 auto Edges(const PixelRect& r) { return std::make_tuple(r.left, r.top, r.right, r.bottom); }
 auto Edges(const BarRect& b) { return std::make_tuple(b.x, b.y, b.width, b.height); }
-auto Edges(const WindowOrigin& o) { return std::make_tuple(o.x, o.y); }
 auto Edges(const FillOutline& f) {
   return std::make_tuple(f.isEllipse, f.x, f.y, f.width, f.height);
 }
@@ -44,8 +43,7 @@ const struct { int right; std::uint32_t x, y; bool hit; } kCloseBox[] = {
     {560, 553, 40, false}, {560, 523, 20, false}, {560, 540, 11, false}, {560, 540, 41, false},
     {20, 0, 20, true}, {20, 13, 20, false},  // narrow client area: the band starts below 0
 };
-const struct { int screenW, screenH, x, y; } kCentred[] = {
-    {1920, 1080, 680, 385}, {1366, 769, 403, 229}, {555, 300, -2, -5}};  // truncated toward 0
+// Centring on the screen is shown under Wine, where every click and pixel is read at the centred origin.
 // clang-format on
 
 TEST(Layout, BarFillAndCapsule) {
@@ -63,14 +61,11 @@ TEST(Layout, BarFillAndCapsule) {
   }
 }
 
-TEST(Layout, TextsCloseBoxAndCentring) {
+TEST(Layout, TextsAndCloseBox) {
   EXPECT_EQ(Edges(ProductNameRect(kClient)), std::make_tuple(20, 8, 460, 46));
   EXPECT_EQ(Edges(CloseGlyphRect(kClient)), std::make_tuple(524, 8, 552, 46));
   for (const auto& c : kCloseBox)
     EXPECT_EQ(IsCloseBoxHit(c.right, c.x, c.y), c.hit) << c.right << " " << c.x << "," << c.y;
-  for (const auto& c : kCentred)
-    EXPECT_EQ(Edges(CentredWindowOrigin(c.screenW, c.screenH, 560, 310)),
-              std::make_tuple(c.x, c.y));
 }
 
 }  // namespace
