@@ -2,7 +2,7 @@
 """Download with the window: velnor-installer.exe end to end on a 200 MB
 setup program (window shown and painting, file saved, setup run, file
 deleted) against the bare WinHTTP read loop (winhttp-get.exe, which discards
-the body), in turns, on the tests' harness (server, prefix, display). Both
+the body), in turns, on the peers (tools/peers.py) (server, prefix, display). Both
 are timed by the server, from the first body byte to the last, so both
 figures mean the same. Prints figures; a slow machine makes no failure.
 
@@ -17,8 +17,8 @@ import re
 import statistics
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-import harness  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import peers  # noqa: E402
 import trustme  # noqa: E402
 
 
@@ -29,29 +29,29 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--size", type=int, default=200 * 1000 * 1000)
     args = parser.parse_args()
-    xvfb, display = harness.start_display()
+    xvfb, display = peers.start_display()
     ca = trustme.CA()
-    prefix = harness.Prefix(os.path.abspath(args.prefix), display)
+    prefix = peers.Prefix(os.path.abspath(args.prefix), display)
     # Signed for the publisher the windows preset's installer expects.
-    signer = harness.code_signer(os.path.abspath(args.prefix) + "-signer", *harness.PUBLISHER)
-    payload = harness.signed(harness.padded_payload(args.setup, args.size), signer)
+    signer = peers.code_signer(os.path.abspath(args.prefix) + "-signer", *peers.PUBLISHER)
+    payload = peers.signed(peers.padded_payload(args.setup, args.size), signer)
     speeds = {"installer": [], "bare": []}
     frames, changes = [], []
     try:
-        prefix.prepare(ca.cert_pem.bytes(), harness.WIN10_WITH_WEBVIEW2)
+        prefix.prepare(ca.cert_pem.bytes(), peers.WIN10_WITH_WEBVIEW2)
         for number in range(1, args.rounds + 1):
             # The order swapped each round, so a drift of the machine falls on both.
             for step in ("installer", "bare")[::1 if number % 2 else -1]:
-                routes = harness.installer_routes(payload)
-                with harness.Server(ca.issue_cert("localhost"), routes, port=harness.PORT) as server:
-                    work = harness.fresh(harness.built("bench-window", step))
+                routes = peers.installer_routes(payload)
+                with peers.Server(ca.issue_cert("localhost"), routes, port=peers.PORT) as server:
+                    work = peers.fresh(peers.built("bench-window", step))
                     count = os.path.join(work, "frames.txt")
                     if step == "installer":
-                        run = harness.Run(prefix, args.installer, work,
-                                          {"VELNOR_BENCH_FRAMES": harness.windows_path(count)})
+                        run = peers.Run(prefix, args.installer, work,
+                                          {"VELNOR_BENCH_FRAMES": peers.windows_path(count)})
                         ok = run.wait(600) == 0 and run.setup_log() != {}
                     else:
-                        code, out = prefix.wine(args.bare, harness.RELEASE_URL, timeout=600)
+                        code, out = prefix.wine(args.bare, peers.RELEASE_URL, timeout=600)
                         printed = re.search(r"(\d+) bytes in", out)
                         ok = code == 0 and printed and int(printed.group(1)) == len(payload)
                 events = server.events

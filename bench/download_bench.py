@@ -4,7 +4,7 @@ Wine (download-bench.exe), over TLS on 127.0.0.1, twice: at the full speed of
 loopback, and through the server paced to 50 MB/s, closer to a user's link.
 The body is 200 MB. Then the time from the last byte of a signed 4 MB and
 200 MB setup program to its start: the read-back with the signature check
-beside it, against the read-back alone. Runs on the tests' harness (prefix, server). Prints
+beside it, against the read-back alone. Runs on the peers (tools/peers.py) (prefix, server). Prints
 figures; never fails on a slow machine.
 
 Usage: download_bench.py --build DIR [--rounds N] [--size BYTES]
@@ -16,8 +16,8 @@ import argparse
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-import harness  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import peers  # noqa: E402
 import trustme  # noqa: E402
 
 
@@ -27,30 +27,30 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--size", type=int, default=200 * 1000 * 1000)
     args = parser.parse_args()
-    harness.BUILD = os.path.abspath(args.build)
+    peers.BUILD = os.path.abspath(args.build)
     ca = trustme.CA()
-    prefix = harness.Prefix(harness.built("wineprefix-bench"))
+    prefix = peers.Prefix(peers.built("wineprefix-bench"))
     prefix.prepare(ca.cert_pem.bytes())
-    work = harness.fresh(harness.built("bench", "download-work"))
+    work = peers.fresh(peers.built("bench", "download-work"))
     body = bytes(args.size)
     try:
         for label, rate in (("loopback", 0), ("paced to 50 MB/s", 50 * 1000 * 1000)):
-            route = {"/setup": lambda handler: harness.reply(handler, 200, body, rate=rate)}
-            with harness.Server(ca.issue_cert("localhost"), route) as server:
+            route = {"/setup": lambda handler: peers.reply(handler, 200, body, rate=rate)}
+            with peers.Server(ca.issue_cert("localhost"), route) as server:
                 print("== %s: %d bytes, %d rounds each, interleaved (MB = 10^6 bytes)" %
                       (label, args.size, args.rounds), flush=True)
-                print(prefix.wine(harness.built("bench", "download-bench.exe"),
+                print(prefix.wine(peers.built("bench", "download-bench.exe"),
                                   "https://localhost:%d/setup" % server.port, str(args.rounds),
                                   "velnor-bench-download.bin", timeout=1800, cwd=work)[1], flush=True)
         # What the installer does between the last byte and the start, on the stand-in
         # setup program padded to each size and signed by a throwaway publisher.
-        signer = harness.code_signer(harness.built("bench", "signer"), "Velnor bench", "Velnor")
+        signer = peers.code_signer(peers.built("bench", "signer"), "Velnor bench", "Velnor")
         for size in (4 << 20, 200 << 20):
             program = os.path.join(work, "signed-%d.exe" % size)
-            open(program, "wb").write(harness.signed(harness.padded_payload(
-                harness.built("tests", "peer.exe"), size), signer))
-            print(prefix.wine(harness.built("bench", "download-bench.exe"), "--signature",
-                              harness.windows_path(program), "5", timeout=600, cwd=work)[1], flush=True)
+            open(program, "wb").write(peers.signed(peers.padded_payload(
+                peers.built("tests", "peer.exe"), size), signer))
+            print(prefix.wine(peers.built("bench", "download-bench.exe"), "--signature",
+                              peers.windows_path(program), "5", timeout=600, cwd=work)[1], flush=True)
     finally:
         prefix.kill()
     return 0

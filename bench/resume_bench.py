@@ -15,8 +15,8 @@ import os
 import statistics
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-import harness  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import peers  # noqa: E402
 import trustme  # noqa: E402
 
 RATE = 50 * 1000 * 1000  # bytes a second
@@ -28,23 +28,23 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--size", type=int, default=200 * 1000 * 1000)
     args = parser.parse_args()
-    harness.BUILD = os.path.abspath(args.build)
+    peers.BUILD = os.path.abspath(args.build)
     ca = trustme.CA()
-    prefix = harness.Prefix(harness.built("wineprefix-bench"))
+    prefix = peers.Prefix(peers.built("wineprefix-bench"))
     prefix.prepare(ca.cert_pem.bytes())
-    work = harness.fresh(harness.built("bench", "resume-work"))
+    work = peers.fresh(peers.built("bench", "resume-work"))
     os.makedirs(work + "/nginx/www")
     with open(work + "/nginx/www/setup", "wb") as body:
         body.truncate(args.size)
     seconds = {"uncut": [], "reset at half": []}
     print("== %d bytes paced to %d MB/s, %d rounds each, interleaved" % (args.size, RATE // 10**6, args.rounds))
     try:
-        with harness.nginx(work + "/nginx", ca.issue_cert("localhost")) as (port, _):
+        with peers.nginx(work + "/nginx", ca.issue_cert("localhost")) as (port, _):
             for number in range(1, args.rounds + 1):
                 for label in sorted(seconds, reverse=number % 2 == 0):
                     cuts = [args.size // 2] if label == "reset at half" else []
-                    with harness.relay(port, 0, cuts, RATE) as (relay_port, _):
-                        output = prefix.wine(harness.built("tests", "download_check.exe"),
+                    with peers.relay(port, 0, cuts, RATE) as (relay_port, _):
+                        output = prefix.wine(peers.built("tests", "download_check.exe"),
                                              "https://localhost:%d/setup" % relay_port, timeout=600, cwd=work)[1]
                     fields = (output.splitlines() or ["no output"])[-1].split("\t")
                     if os.path.exists(work + "/file1.bin"):

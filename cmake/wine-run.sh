@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a throwaway prefix under a build
-# folder (never the user's ~/.wine), named by VELNOR_WINEPREFIX: the tests'
-# harness, the demonstration, the benchmarks and the screenshot set it. The
+# folder (never the user's ~/.wine), named by VELNOR_WINEPREFIX: the peers of
+# tools/peers.py, the demonstration, the benchmarks and the screenshot set it. The
 # prefix is made once, under a lock, so parallel runs share it.
 set -euo pipefail
 : "${VELNOR_WINEPREFIX:?VELNOR_WINEPREFIX must name the Wine prefix of the build folder}"

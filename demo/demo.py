@@ -21,12 +21,12 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-import harness  # noqa: E402  (display, prefix, server, installer run)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import peers  # noqa: E402  (display, prefix, server, installer run)
 import trustme  # noqa: E402
 from PIL import ImageGrab  # noqa: E402
 
-WINDOW = (*harness.ORIGIN, harness.ORIGIN[0] + 560, harness.ORIGIN[1] + 310)
+WINDOW = (*peers.ORIGIN, peers.ORIGIN[0] + 560, peers.ORIGIN[1] + 310)
 
 
 def shown(env, name):
@@ -44,25 +44,25 @@ def main():
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
     xvfb, display = (None, os.environ["DISPLAY"]) if os.environ.get("DISPLAY") else \
-        harness.start_display()
+        peers.start_display()
     print("demo: display %s%s" % (display, " (private Xvfb)" if xvfb else ""))
     ca = trustme.CA()
-    prefix = harness.Prefix(os.path.abspath(args.prefix), display)
+    prefix = peers.Prefix(os.path.abspath(args.prefix), display)
     frames = []
     try:
-        prefix.prepare(ca.cert_pem.bytes(), harness.WIN10_WITH_WEBVIEW2)
+        prefix.prepare(ca.cert_pem.bytes(), peers.WIN10_WITH_WEBVIEW2)
         rate = max(1024, int(args.size / args.seconds))
         print("demo: serving %d bytes at %d KB/s on https://localhost:%d" % (
-            args.size, rate // 1024, harness.PORT))
-        signer = harness.code_signer(os.path.join(os.path.abspath(args.prefix) + "-signer"), args.publisher,
+            args.size, rate // 1024, peers.PORT))
+        signer = peers.code_signer(os.path.join(os.path.abspath(args.prefix) + "-signer"), args.publisher,
                                      "Velnor")
         print("demo: setup program signed by CN=%s, O=Velnor, C=CN" % args.publisher)
-        routes = harness.installer_routes(harness.signed(harness.padded_payload(args.demo_setup, args.size),
+        routes = peers.installer_routes(peers.signed(peers.padded_payload(args.demo_setup, args.size),
                                                          signer), rate=rate)
-        with harness.Server(ca.issue_cert("localhost"), routes, port=harness.PORT) as server:
-            run = harness.Run(prefix, harness.built("velnor-installer.exe"),
-                              harness.fresh(harness.built("demo-run")))
-            if harness.wait_until(lambda: shown(prefix.env, "Velnor Installer"), 60):
+        with peers.Server(ca.issue_cert("localhost"), routes, port=peers.PORT) as server:
+            run = peers.Run(prefix, peers.built("velnor-installer.exe"),
+                              peers.fresh(peers.built("demo-run")))
+            if peers.wait_until(lambda: shown(prefix.env, "Velnor Installer"), 60):
                 ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).save(os.path.join(args.out, "screen-start.png"))
             # Frames until the window is hidden (download done) or the run ends.
             deadline = time.monotonic() + args.seconds * 4 + 30
@@ -71,7 +71,7 @@ def main():
                 frames.append(os.path.join(args.out, "frame-%03d.png" % len(frames)))
                 ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).crop(WINDOW).save(frames[-1])
                 time.sleep(0.5)
-            setup_shown = harness.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20)
+            setup_shown = peers.wait_until(lambda: shown(prefix.env, "velnor setup \\(demo\\)"), 20)
             if setup_shown:
                 ImageGrab.grab(xdisplay=prefix.env["DISPLAY"]).save(os.path.join(args.out, "setup-running.png"))
             code = run.wait(240)
@@ -92,7 +92,7 @@ def main():
         print("  %s  [User-Agent: %s]" % (line, agent))
     print("publisher checked: CN=%s, O=Velnor, C=CN; the setup program was %sstarted" % (
         args.publisher, "" if setup_shown else "not "))
-    left = os.path.exists(run.path(harness.SAVE_NAME))
+    left = os.path.exists(run.path(peers.SAVE_NAME))
     print("velnor-setup.exe: %s" % ("still in " + run.workdir if left else "not left behind"))
     print("URLs handed to the browser: %s" % (", ".join(run.browser()) or "none"))
     listing = os.path.join(prefix.profile(), ".velnor", "config.toml")

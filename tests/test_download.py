@@ -4,15 +4,18 @@
 import contextlib
 import hashlib
 import os
+import pathlib
 import re
+import shutil
 import socket
 import ssl
 import subprocess
+import tempfile
 
-import harness
+import peers
 import pytest
 import trustme
-from harness import reply
+from peers import reply
 
 BODY = bytes(i % 251 for i in range(100000))
 ANY = range(0, 60000)
@@ -33,18 +36,49 @@ CASES = [("/length", "ok", ["/length"], ANY),
 def check(prefix, work, urls, resolver=None):
     """download_check.exe run from work to its end, behind the private resolver when one is
     given: the fields it printed for each URL."""
-    command = [os.path.join(harness.ROOT, "cmake", "wine-run.sh"), harness.built("tests", "download_check.exe"), *urls]
+    command = [os.path.join(peers.ROOT, "cmake", "wine-run.sh"), peers.built("tests", "download_check.exe"), *urls]
     with open(os.path.join(work, "out"), "wb") as out:  # no pipe that a wineserver would hold
-        subprocess.run(harness.private_resolver(work, command, resolver) if resolver else command,
+        subprocess.run(peers.private_resolver(work, command, resolver) if resolver else command,
                        env=prefix.env, cwd=work, stdout=out, stderr=out, timeout=150)
     # Wine's own messages have no tab.
     return [line.rstrip("\n").split("\t") for line in open(os.path.join(work, "out"), encoding="utf-8") if "\t" in line]
 
 
+@contextlib.contextmanager
+def squid():
+    """squid on a free port of 127.0.0.1: (the port, a function giving its access log)."""
+    with socket.socket() as free:
+        port = free.bind(("127.0.0.1", 0)) or free.getsockname()[1]
+    # squid drops to its own user, who may not reach the build folder (under a home only its
+    # owner may enter): what it writes goes to a folder of the run under /tmp, given to that user.
+    folder = tempfile.mkdtemp(prefix="velnor-squid-")
+    if os.geteuid() == 0:
+        shutil.chown(folder, "proxy")
+    pathlib.Path(folder, "squid.conf").write_text("\n".join([
+        "http_port 127.0.0.1:%d" % port, "http_access allow all", "cache deny all", "pinger_enable off",
+        "cache_effective_user proxy", "visible_hostname velnor-test", "shutdown_lifetime 0 seconds",
+        "access_log stdio:%s/access.log" % folder, "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
+    read = lambda name: pathlib.Path(folder, name).read_text(errors="replace") if os.path.exists(
+        os.path.join(folder, name)) else ""
+    listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
+    with open(os.path.join(folder, "stderr"), "wb") as stderr:  # where it writes what it cannot log
+        server = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=stderr)
+    try:
+        peers.wait_until(lambda: server.poll() is not None or listening(), 30)
+        if not listening():
+            why = (read("cache.log") + read("stderr")).splitlines()[-12:]
+            raise RuntimeError("squid did not start; the end of what it wrote:\n" + "\n".join(why))
+        yield port, lambda: read("access.log")
+    finally:
+        server.terminate()
+        server.wait(30)
+        shutil.rmtree(folder)
+
+
 @pytest.fixture(scope="module")
 def run(prefix, cert):
     """Every case in one run, the stall last: ({path: printed fields}, every server's requests)."""
-    work = harness.fresh(harness.built("tests", "download-run"))
+    work = peers.fresh(peers.built("tests", "download-run"))
     paths = [case[0] for case in CASES]
     os.mkdir(os.path.join(work, "file%d.bin" % (paths.index("/folder") + 1)))  # where "/folder" goes
     redirect = lambda status, to: lambda h: reply(h, status, headers=[("Location", "https://localhost:%d%s" % (
@@ -55,7 +89,7 @@ def run(prefix, cert):
               "/unsized": lambda h: reply(h, 200, BODY, length=False),
               **dict.fromkeys(["/length", "/folder", "/untrusted", "/tls1.1"], lambda h: reply(h, 200, BODY))}
     with contextlib.ExitStack() as stack:
-        serve = lambda *args: stack.enter_context(harness.Server(*args))
+        serve = lambda *args: stack.enter_context(peers.Server(*args))
         servers = {"/untrusted": serve(trustme.CA().issue_cert("localhost"), routes),
                    "/tls1.1": serve(cert, routes, 0, ssl.TLSVersion.TLSv1_1)}
         main = serve(cert, routes)
@@ -92,29 +126,29 @@ ROUTES = [  # settings, through squid's tunnel, the milliseconds it may take
 
 
 @pytest.fixture(scope="module")
-def peers(prefix, cert):
+def route_peers(prefix, cert):
     with contextlib.ExitStack() as stack:
-        target = stack.enter_context(harness.Server(cert, {"/body": lambda h: reply(h, 200, BODY)}))
-        port, squid_log = stack.enter_context(harness.proxy())
-        pac = stack.enter_context(harness.Server(None, {"/proxy.pac": lambda h: reply(
+        target = stack.enter_context(peers.Server(cert, {"/body": lambda h: reply(h, 200, BODY)}))
+        port, squid_log = stack.enter_context(squid())
+        pac = stack.enter_context(peers.Server(None, {"/proxy.pac": lambda h: reply(
             h, 200, b'function FindProxyForURL(u, h) { return "PROXY 127.0.0.1:%d"; }' % port)}))
         hang = stack.enter_context(socket.create_server(("127.0.0.1", 0))).getsockname()[1]  # never answers
         with socket.create_server(("127.0.0.1", 0)) as closed:
             names = dict(proxy="127.0.0.1:%d" % port, pac="http://127.0.0.1:%d" % pac.port,
                          hang="http://127.0.0.1:%d" % hang, closed="127.0.0.1:%d" % closed.getsockname()[1])
-        yield target.port, names, squid_log, harness.no_such_name()
-    harness.set_proxy(prefix)
+        yield target.port, names, squid_log, peers.no_such_name()
+    peers.set_proxy(prefix)
 
 
 @pytest.mark.parametrize("label, settings, tunnelled, milliseconds", ROUTES, ids=[r[0] for r in ROUTES])
-def test_route(prefix, peers, label, settings, tunnelled, milliseconds):
-    port, names, squid_log, (resolver, asked) = peers
-    harness.set_proxy(prefix, **{k: v.format(**names) if isinstance(v, str) else v for k, v in settings.items()})
-    work, seen = harness.fresh(harness.built("tests", "route-run")), len(squid_log())
+def test_route(prefix, route_peers, label, settings, tunnelled, milliseconds):
+    port, names, squid_log, (resolver, asked) = route_peers
+    peers.set_proxy(prefix, **{k: v.format(**names) if isinstance(v, str) else v for k, v in settings.items()})
+    work, seen = peers.fresh(peers.built("tests", "route-run")), len(squid_log())
     prefix.kill()  # the wineserver starts where this run does (private_resolver)
     printed, taken, _ = check(prefix, work, ["https://localhost:%d/body" % port],
                               resolver if settings.get("detect") else None)[-1]
     assert printed == "ok" and int(taken) in milliseconds
     tunnel = r"TCP_TUNNEL/200 \d+ CONNECT localhost:%d " % port
-    assert bool(harness.wait_until(lambda: re.search(tunnel, squid_log()[seen:]), 5 * tunnelled)) == tunnelled
+    assert bool(peers.wait_until(lambda: re.search(tunnel, squid_log()[seen:]), 5 * tunnelled)) == tunnelled
     assert not settings.get("detect") or any(b"\x04wpad" in name for name in asked)

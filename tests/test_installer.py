@@ -8,11 +8,11 @@ import re
 import subprocess
 import threading
 
-import harness
+import peers
 import pefile
 import pytest
 from PIL import ImageGrab
-from harness import ORIGIN, PORT, RELEASE_URL, SAVE_NAME, built, windows_path
+from peers import ORIGIN, PORT, RELEASE_URL, SAVE_NAME, built, windows_path
 
 PEER = built("tests", "peer.exe")  # also the stand-in setup program
 PLANTED = sorted(glob.glob(built("tests", "planting", "*.dll")))
@@ -29,14 +29,14 @@ RECORD = '[[software]]\r\nname = "velnor 视频格式转换器"\r\nproduct_id = 
 def installer(prefix, cert, work, routes, program="velnor-installer.exe", env=NATIVE_FIRST, planted=PLANTED):
     """The installer run from work, the marker DLLs beside it, against the download server's
     routes: (the run, the server). It must then end with exit code 0."""
-    with harness.Server(cert, routes, port=PORT) as server:
-        run = harness.Run(prefix, built(program), work, env, planted)
+    with peers.Server(cert, routes, port=PORT) as server:
+        run = peers.Run(prefix, built(program), work, env, planted)
         yield run, server
         assert run.wait() == 0
 
 
 def run_folder(name):
-    return harness.fresh(built("installer-runs", name))
+    return peers.fresh(built("installer-runs", name))
 
 
 def xdotool(prefix, *args):
@@ -56,7 +56,7 @@ def click_close_box(prefix):
 def answer_box(prefix, run, answer):
     """The box's text, answered "ok" or "cancel". Waited for with xdotool: a new program of the
     prefix starts an ended desktop shell again, which may happen only once the page was opened."""
-    assert harness.wait_until(lambda: xdotool(prefix, "search", "--name", "^系统提示$"), 30)
+    assert peers.wait_until(lambda: xdotool(prefix, "search", "--name", "^系统提示$"), 30)
     return prefix.wine(PEER, "box", answer, cwd=run.workdir)[1].replace("\r\n", "\n")
 
 
@@ -68,10 +68,10 @@ def plant_list(prefix, kind):
     """.velnor holding OTHER's list as a folder ("list"), the list with a second name ("second
     name"), a link to a folder elsewhere ("link"), or no .velnor ("none"): the list's folder."""
     velnor = os.path.join(prefix.profile(), ".velnor")
-    os.rmdir(harness.fresh(velnor))
+    os.rmdir(peers.fresh(velnor))
     if kind == "none":
         return velnor
-    folder = harness.fresh(built("installer-runs", "elsewhere") if kind == "link" else velnor)
+    folder = peers.fresh(built("installer-runs", "elsewhere") if kind == "link" else velnor)
     pathlib.Path(folder, "config.toml").write_bytes(OTHER)
     if kind == "link":
         os.symlink(folder, velnor)
@@ -103,10 +103,10 @@ def test_success(prefix, cert, real_setup):
     work, kept = run_folder("success"), built("installer-runs", "kept")
     pathlib.Path(kept).write_bytes(b"kept")
     os.link(kept, os.path.join(work, SAVE_NAME))
-    routes = harness.installer_routes(program, rate=256 << 10)
+    routes = peers.installer_routes(program, rate=256 << 10)
     with installer(prefix, cert, work, routes, env={}, planted=()) as (run, server):
         ended = lambda: "body-end" in server.events and "no partial frame"
-        assert harness.wait_until(lambda: partial_frame(prefix) or ended(), 60, 0.2) is True
+        assert peers.wait_until(lambda: partial_frame(prefix) or ended(), 60, 0.2) is True
     assert server.requests == [("GET /velnor-video/release HTTP/1.1", "VelnorInstaller/1.0")]
     assert open(installed + "/payload.bin", "rb").read() == payload
     assert pathlib.Path(kept).read_bytes() == b"kept"
@@ -132,13 +132,13 @@ def test_failure(prefix, cert, publisher, case, box, answer, urls, kind):
     # left, and the installer loads no DLL planted beside it.
     folder, program, shell_gone = plant_list(prefix, kind), open(PEER, "rb").read(), threading.Event()
     if case == "another signer":
-        program = harness.signed(program, harness.code_signer(built("tests", "signers", "other"), "Someone", "Else"))
+        program = peers.signed(program, peers.code_signer(built("tests", "signers", "other"), "Someone", "Else"))
     elif case == "changed after signing":
-        program = bytearray(harness.signed(program, publisher))
+        program = bytearray(peers.signed(program, publisher))
         program[pefile.PE(data=bytes(program)).sections[0].PointerToRawData + 64] ^= 0xFF
-    routes = harness.installer_routes(bytes(program))
+    routes = peers.installer_routes(bytes(program))
     if case.startswith("download failed"):
-        routes = {"/velnor-video/release": lambda h: (shell_gone.wait(30), harness.reply(h, 404))}
+        routes = {"/velnor-video/release": lambda h: (shell_gone.wait(30), peers.reply(h, 404))}
     # Windows 7 has its own channel; the build finding no SetDefaultDllDirectories, as there, still
     # delay-loads WinHTTP, GDI+ and the signature check's DLLs from System32 only. (Wine's own
     # user32 then takes uxtheme from the program's folder, which Windows does not.)
@@ -147,11 +147,11 @@ def test_failure(prefix, cert, publisher, case, box, answer, urls, kind):
     exe = "tests/velnor-installer-win7-dll-search.exe" if windows7 else "velnor-installer.exe"
     with installer(prefix, cert, run_folder(case.replace(" ", "-")), routes, exe) as (run, _):
         if "desktop shell" in case:
-            assert harness.wait_until(lambda: shown(prefix), 30)
+            assert peers.wait_until(lambda: shown(prefix), 30)
             assert prefix.wine("taskkill", "/f", "/im", "explorer.exe")[0] == 0
         shell_gone.set()
         assert answer_box(prefix, run, answer) == box + TAIL
-        assert harness.wait_until(lambda: run.browser() == urls, 10), run.browser()
+        assert peers.wait_until(lambda: run.browser() == urls, 10), run.browser()
         if box == DOWNLOAD_FAILED:
             assert run.proc.poll() is None and shown(prefix)
             click_close_box(prefix)
@@ -167,10 +167,10 @@ def test_close_box_during_download(prefix, cert):
     # and the speed. The close box ends the download at once; the half-written file goes with the
     # process. .velnor is a link to another folder: nothing there is written, added or hidden.
     folder, heard = plant_list(prefix, "link"), built("installer-runs", "close.reader")
-    routes = harness.installer_routes(harness.padded_payload(PEER, 4 << 20), rate=128 << 10)
+    routes = peers.installer_routes(peers.padded_payload(PEER, 4 << 20), rate=128 << 10)
     with installer(prefix, cert, run_folder("close"), routes) as (run, server):
         reader = prefix.launch([PEER, "read"], heard)
-        assert harness.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
+        assert peers.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
         assert reader.wait(30) == 0, open(heard, encoding="utf-8").read()
         click_close_box(prefix)
         assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
@@ -190,15 +190,15 @@ def test_saved_setup_program_guarded(prefix, cert, publisher):
     # rename or delete it. The stand-in then runs without arguments, the window hidden, held all
     # along, and loads the DLLs planted beside it, as the installer never does. Another file
     # given its name meanwhile (from outside the prefix, which nothing blocks) is not deleted.
-    program, work = harness.signed(open(PEER, "rb").read(), publisher), run_folder("guarded")
+    program, work = peers.signed(open(PEER, "rb").read(), publisher), run_folder("guarded")
     body_held = threading.Event()
     pathlib.Path(work, "setup.hold").touch()
-    with installer(prefix, cert, work, harness.installer_routes(program, hold=body_held.is_set)) as (run, _):
+    with installer(prefix, cert, work, peers.installer_routes(program, hold=body_held.is_set)) as (run, _):
         hostile = prefix.launch([PEER, "try", SAVE_NAME], work + ".tries", cwd=work)
         assert hostile.wait(60) == 0
         mode = os.stat(run.path(SAVE_NAME)).st_mode & 0o777
         body_held.set()
-        assert harness.wait_until(lambda: os.path.exists(run.path("setup.log")), 60)
+        assert peers.wait_until(lambda: os.path.exists(run.path("setup.log")), 60)
         hidden = not shown(prefix)
         os.rename(run.path(SAVE_NAME), run.path("started.exe"))
         pathlib.Path(run.path(SAVE_NAME)).write_bytes(b"another file")

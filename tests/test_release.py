@@ -5,7 +5,7 @@ import os
 import re
 import subprocess
 
-import harness
+import peers
 import pefile
 
 # The loader's known DLLs on Windows 7 and later; anything else is delay-loaded,
@@ -20,7 +20,7 @@ PUBLISHER = "CN=Velnor release check, O=Velnor, C=CN"
 
 def build(folder, env):
     """The release preset built in folder: its build log (commands echoed)."""
-    subprocess.run(["cmake", "-S", harness.ROOT, "-B", folder, "--preset", "release",
+    subprocess.run(["cmake", "-S", peers.ROOT, "-B", folder, "--preset", "release",
                     "-DVELNOR_DIST_DIR=" + folder + "/dist",
                     "-DVELNOR_SETUP_PUBLISHER=" + PUBLISHER], env=env, check=True, stdout=subprocess.DEVNULL,
                    timeout=300)
@@ -33,7 +33,7 @@ def build(folder, env):
 
 def test_release_build():
     # A throwaway code-signing key in sign.p12 under PASSWORD; its CA in certificates.pem.
-    certificates, key = harness.code_signer(harness.built("release-check", "key"), "Velnor release", "Velnor")
+    certificates, key = peers.code_signer(peers.built("release-check", "key"), "Velnor release", "Velnor")
     keys = os.path.dirname(key)
     subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", certificates, "-out", "sign.p12",
                     "-passout", "env:PASSWORD"], cwd=keys, env=dict(os.environ, PASSWORD=PASSWORD),
@@ -41,7 +41,7 @@ def test_release_build():
     # Whoever runs the tests may have a key of their own set.
     unsigned_env = {k: v for k, v in os.environ.items() if not k.startswith("VELNOR_SIGN_")}
     signed_env = dict(unsigned_env, VELNOR_SIGN_PKCS12=keys + "/sign.p12", VELNOR_SIGN_PASSWORD=PASSWORD)
-    first, second = (harness.fresh(harness.built("release-check", n)) for n in "12")
+    first, second = (peers.fresh(peers.built("release-check", n)) for n in "12")
     build(first, unsigned_env)
     log = build(second, signed_env)
     assert PASSWORD not in log

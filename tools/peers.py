@@ -1,7 +1,8 @@
-# The peers of velnor-installer.exe under Wine, for the tests, the
-# demonstration and the benchmarks: a private Xvfb display, a Wine prefix of
-# the build folder, an HTTPS server on 127.0.0.1, nginx and a relay that breaks
-# its connections, the installer run from a folder of its own. Every wait is bounded.
+# The peers of velnor-installer.exe under Wine, which the demonstration, the
+# benchmarks and the tests share: a private Xvfb display, a Wine prefix of the
+# build folder, an HTTPS server on 127.0.0.1, nginx and a relay that breaks its
+# connections, a resolver that knows no name, signed programs, the installer
+# run from a folder of its own. Every wait is bounded.
 import contextlib
 import fcntl
 import hashlib
@@ -220,37 +221,6 @@ def private_resolver(folder, command, resolver):
     pathlib.Path(folder, "resolv.conf").write_text("nameserver %s\n" % resolver)
     return ["unshare", "-m", "-u", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && '
             'hostname pc1.corp.example.test && exec "$@"', folder + "/resolv.conf", *command]
-
-
-@contextlib.contextmanager
-def proxy():
-    """squid on a free port of 127.0.0.1: (the port, a function giving its access log)."""
-    with socket.socket() as free:
-        port = free.bind(("127.0.0.1", 0)) or free.getsockname()[1]
-    # squid drops to its own user, who may not reach the build folder (under a home only its
-    # owner may enter): what it writes goes to a folder of the run under /tmp, given to that user.
-    folder = tempfile.mkdtemp(prefix="velnor-squid-")
-    if os.geteuid() == 0:
-        shutil.chown(folder, "proxy")
-    pathlib.Path(folder, "squid.conf").write_text("\n".join([
-        "http_port 127.0.0.1:%d" % port, "http_access allow all", "cache deny all", "pinger_enable off",
-        "cache_effective_user proxy", "visible_hostname velnor-test", "shutdown_lifetime 0 seconds",
-        "access_log stdio:%s/access.log" % folder, "cache_log %s/cache.log" % folder, "pid_filename %s/pid" % folder]))
-    read = lambda name: pathlib.Path(folder, name).read_text(errors="replace") if os.path.exists(
-        os.path.join(folder, name)) else ""
-    listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
-    with open(os.path.join(folder, "stderr"), "wb") as stderr:  # where it writes what it cannot log
-        squid = subprocess.Popen(["squid", "-N", "-f", folder + "/squid.conf"], stderr=stderr)
-    try:
-        wait_until(lambda: squid.poll() is not None or listening(), 30)
-        if not listening():
-            why = (read("cache.log") + read("stderr")).splitlines()[-12:]
-            raise RuntimeError("squid did not start; the end of what it wrote:\n" + "\n".join(why))
-        yield port, lambda: read("access.log")
-    finally:
-        squid.terminate()
-        squid.wait(30)
-        shutil.rmtree(folder)
 
 
 @contextlib.contextmanager
