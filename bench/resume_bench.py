@@ -10,29 +10,18 @@ DIR is a build folder of the windows preset with tests/download_check.exe built;
 the prefix is DIR/wineprefix-bench.
 """
 
-import argparse
 import os
 import statistics
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 import peers  # noqa: E402
-import trustme  # noqa: E402
 
 RATE = 50 * 1000 * 1000  # bytes a second
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--size", type=int, default=200 * 1000 * 1000)
-    args = parser.parse_args()
-    peers.BUILD = os.path.abspath(args.build)
-    ca = trustme.CA()
-    prefix = peers.Prefix(peers.built("wineprefix-bench"))
-    prefix.prepare(ca.cert_pem.bytes())
-    work = peers.fresh(peers.built("bench", "resume-work"))
+    args, ca, prefix, work = peers.bench_start("resume-work")
     os.makedirs(work + "/nginx/www")
     with open(work + "/nginx/www/setup", "wb") as body:
         body.truncate(args.size)

@@ -23,7 +23,6 @@ int main() {
   ConvertStringSecurityDescriptorToSecurityDescriptorW(kSetupFileRights, SDDL_REVISION_1, &parsed,
                                                        nullptr);
   const LocalMemory descriptor(parsed);
-  if (!descriptor || !IsValidSecurityDescriptor(descriptor.get())) return std::puts("unparsed"), 1;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   PSID owner = nullptr;

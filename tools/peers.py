@@ -3,6 +3,7 @@
 # build folder, an HTTPS server on 127.0.0.1, nginx and a relay that breaks its
 # connections, a resolver that knows no name, signed programs, the installer
 # run from a folder of its own. Every wait is bounded.
+import argparse
 import contextlib
 import fcntl
 import hashlib
@@ -20,6 +21,8 @@ import tempfile
 import termios
 import threading
 import time
+
+import trustme
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VELNOR_BUILD") or os.path.join(ROOT, "build", "windows")
@@ -296,6 +299,22 @@ def relay(upstream, port=PORT, cuts=(), rate=0, before_reset=lambda: None):
     finally:
         listener.shutdown(socket.SHUT_RDWR)  # wakes accept(), which close() alone would not
         listener.close()
+
+
+def bench_start(work):
+    """A benchmark's command line (--build DIR of the windows preset, --rounds, --size), its CA,
+    its prefix (DIR/wineprefix-bench, trusting the CA) and its fresh folder DIR/bench/work."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--size", type=int, default=200 * 1000 * 1000)
+    args = parser.parse_args()
+    global BUILD
+    BUILD = os.path.abspath(args.build)
+    ca = trustme.CA()
+    prefix = Prefix(built("wineprefix-bench"))
+    prefix.prepare(ca.cert_pem.bytes())
+    return args, ca, prefix, fresh(built("bench", work))
 
 
 def installer_routes(payload, rate=0, hold=None):
