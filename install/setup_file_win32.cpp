@@ -157,11 +157,15 @@ SetupFile CreateSetupFile(const std::string& path) {
                                      FILE_CREATE, FILE_NON_DIRECTORY_FILE, parsed);
   if (!writer) return nullptr;
   FileIdentity identity;
-  const bool identified = IdentifyFile(writer.get(), true, identity);
-  if (!identified || !MarkForDeletion(writer.get())) {
-    // An empty file of ours would stay: deleted by name, while it is still ours.
+  if (!IdentifyFile(writer.get(), true, identity)) {
+    MarkForDeletion(writer.get());
+    return nullptr;
+  }
+  if (!MarkForDeletion(writer.get())) {
+    // An empty file of ours would stay: opened again by name, and deleted
+    // only while it is still ours.
     writer.reset();
-    if (identified) DeleteIfSame(name, identity);
+    DeleteIfSame(name, identity);
     return nullptr;
   }
   auto* file = new SetupFileTag;
