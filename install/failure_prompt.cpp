@@ -24,7 +24,7 @@ void OpenInBrowser(const std::wstring& url) { OpenThroughDesktopShell(url); }
 void ShowFailurePrompt(WindowHandle owner, const std::wstring& message,
                        const std::wstring& pageUrl) {
   OpenInBrowser(pageUrl);
-  if (AskOkCancel(owner, ComposeFailurePromptText(message), L"系统提示"))
+  if (AskInErrorBox(owner, ComposeFailurePromptText(message), L"系统提示"))
     OpenInBrowser(WideFromAscii(kSupportOrigin));
 }
 

@@ -25,13 +25,13 @@ bool ReadRegistryValue(RegistryRoot root, const std::wstring& path, const std::w
                        std::vector<unsigned char>& bytes);
 
 // Takes the window off the screen (the setup program shows its own).
-void HideWindow(WindowHandle window);
+void HideInstallerWindow(WindowHandle window);
 // Closes the window, as its close box does, once the worker is done.
-void PostCloseMessage(WindowHandle window);
+void CloseInstallerWindow(WindowHandle window);
 
 // Has the desktop shell open `url`, so that what it starts runs with the
 // shell's rights, not ours. True when the shell reports it opened.
 bool OpenThroughDesktopShell(const std::wstring& url);
 // Shows `text` under `caption` in an error box owned by `owner`, and waits
 // for the answer: true for OK, false for Cancel or a closed box.
-bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption);
+bool AskInErrorBox(WindowHandle owner, const std::wstring& text, const std::wstring& caption);

@@ -110,9 +110,9 @@ bool ReadRegistryValue(RegistryRoot root, const std::wstring& path, const std::w
   return true;
 }
 
-void HideWindow(WindowHandle window) { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
+void HideInstallerWindow(WindowHandle window) { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
 
-void PostCloseMessage(WindowHandle window) {
+void CloseInstallerWindow(WindowHandle window) {
   PostMessageW(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
 }
 
@@ -125,7 +125,7 @@ bool OpenThroughDesktopShell(const std::wstring& url) {
   return opened;
 }
 
-bool AskOkCancel(WindowHandle owner, const std::wstring& text, const std::wstring& caption) {
+bool AskInErrorBox(WindowHandle owner, const std::wstring& text, const std::wstring& caption) {
   return MessageBoxW(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(),
                      MB_OKCANCEL | MB_ICONERROR) == IDOK;
 }

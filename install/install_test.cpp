@@ -86,14 +86,14 @@ void CloseSetupFile(SetupFile file) {
   gRun.events.push_back("let go");
   delete file;
 }
-void HideWindow(WindowHandle) { gRun.events.push_back("hide"); }
-void PostCloseMessage(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
+void HideInstallerWindow(WindowHandle) { gRun.events.push_back("hide"); }
+void CloseInstallerWindow(WindowHandle) { gRun.events.push_back("WM_CLOSE"); }
 // "browser": opened by the desktop shell, as the user.
 bool OpenThroughDesktopShell(const std::wstring& url) {
   gRun.events.push_back("browser " + std::string(url.begin(), url.end()));
   return true;
 }
-bool AskOkCancel(WindowHandle, const std::wstring& text, const std::wstring& caption) {
+bool AskInErrorBox(WindowHandle, const std::wstring& text, const std::wstring& caption) {
   gRun.events.push_back(caption == L"系统提示" ? "box" : "other box");
   gRun.boxText = text;
   return gRun.ok;

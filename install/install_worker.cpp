@@ -59,7 +59,7 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
                 (publisher.empty() || IsSignedByPublisher(facts.signature, publisher));
   }
   // The window stays while the user waits on the checks.
-  HideWindow(mainWindow);
+  HideInstallerWindow(mainWindow);
   if (!startable) DeleteSetupFile(saved.file.release());
   if (startable && RunSetupProgram(saved.file.get())) {
     DeleteSetupFile(saved.file.release());
@@ -67,5 +67,5 @@ void InstallWorker(WindowHandle mainWindow, ProgressCallback progress) {
     saved.file.reset();  // a checked program that would not start stays for the user
     ShowFailurePrompt(mainWindow, kStartFailedMessage, pageUrl);
   }
-  PostCloseMessage(mainWindow);
+  CloseInstallerWindow(mainWindow);
 }
