@@ -26,8 +26,9 @@ bool RecordProgressReport(ProgressState& state, std::uint64_t received, std::uin
   // Only this thread writes the record: these are the previous report's counts.
   // Compared as the whole percentages the text is printed from, without formatting.
   const std::uint64_t previous = state.received.load(kRelaxed);
-  const bool percentChanged = ShownPercent(ProgressFraction(previous, state.total.load(kRelaxed))) !=
-                              ShownPercent(ProgressFraction(received, total));
+  const bool percentChanged =
+      ShownPercent(ProgressFraction(previous, state.total.load(kRelaxed))) !=
+      ShownPercent(ProgressFraction(received, total));
   state.received.store(received, kRelaxed);
   state.total.store(total, kRelaxed);
 

@@ -17,8 +17,8 @@
 
 #include "bench/bare_get_win32.h"
 #include "common/digest.h"
-#include "net/download.h"
 #include "install/setup_file.h"
+#include "net/download.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ double DigestPasses(const std::string& savePath, std::uint64_t bytes) {
   SetupFile file = CreateSetupFile(savePath);
   for (std::uint64_t left = bytes; file && left > 0; left -= std::min<std::uint64_t>(left, 8192))
     WriteSetupFile(file, piece.data(),
-                  static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 8192)));
+                   static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 8192)));
 
   Sha256 value{};
   double cpu = ProcessCpuSeconds();

@@ -19,9 +19,10 @@ UniqueHandle OpenAsItself(HANDLE folder, const std::wstring& name, ACCESS_MASK a
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, descriptor);
   IO_STATUS_BLOCK io = {};
   HANDLE handle = nullptr;
-  const NTSTATUS status = NtCreateFile(
-      &handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-      disposition, options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+  const NTSTATUS status =
+      NtCreateFile(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+                   FILE_ATTRIBUTE_NORMAL, share, disposition,
+                   options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
   if (folder == nullptr) RtlFreeUnicodeString(&text);
   if (!NT_SUCCESS(status)) {
     SetLastError(RtlNtStatusToDosError(status));

@@ -4,10 +4,9 @@
 // reaches them: every name there is hostile.
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <string>
-
-#include <winternl.h>
 
 #include "common/handles_win32.h"
 

@@ -48,7 +48,6 @@ Answer AwaitPendingAnswer(const PendingAnswer<Answer>& pending,
                           std::chrono::steady_clock::time_point deadline, Answer late) {
   if (!pending) return late;
   std::unique_lock<std::mutex> lock(pending->mutex);
-  return pending->given.wait_until(lock, deadline, [&] { return pending->ready; })
-             ? pending->answer
-             : late;
+  return pending->given.wait_until(lock, deadline, [&] { return pending->ready; }) ? pending->answer
+                                                                                   : late;
 }

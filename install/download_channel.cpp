@@ -1,9 +1,9 @@
 #include "install/download_channel.h"
 
+#include <vector>
+
 #include "build_config.h"
 #include "install/install_platform.h"
-
-#include <vector>
 
 namespace {
 

@@ -110,7 +110,9 @@ bool ReadRegistryValue(RegistryRoot root, const std::wstring& path, const std::w
   return true;
 }
 
-void HideInstallerWindow(WindowHandle window) { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
+void HideInstallerWindow(WindowHandle window) {
+  ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE);
+}
 
 void CloseInstallerWindow(WindowHandle window) {
   PostMessageW(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);

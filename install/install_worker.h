@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/window_handle.h"
-#include "net/download.h"
 #include "install/setup_file.h"
+#include "net/download.h"
 
 // Runs the whole install once on the calling (worker) thread: choose the
 // channel, download "velnor-setup.exe" reporting to `progress`; on failure the

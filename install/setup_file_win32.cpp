@@ -200,9 +200,8 @@ bool HoldSetupFile(SetupFile file) {
   // itself for reading (an open that does not share deletion fails while any
   // handle with delete access is open), and nobody can write, rename or
   // delete it while we hold it.
-  UniqueHandle hold =
-      OpenAsItself(nullptr, file->name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
-                   FILE_NON_DIRECTORY_FILE);
+  UniqueHandle hold = OpenAsItself(nullptr, file->name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                                   FILE_NON_DIRECTORY_FILE);
   // Between the writer's close and this open the name could have been given
   // to another file.
   FileIdentity found;
@@ -228,7 +227,8 @@ SetupFileFacts ExamineSetupFile(SetupFile file, bool checkSignature) {
 
 SignatureCheck CheckSignatureFetchingChain(SetupFile file) {
   if (file->state != State::Held) return {};
-  return AwaitSignatureCheck(StartSignatureCheck(*file, true), std::chrono::steady_clock::now(), 15);
+  return AwaitSignatureCheck(StartSignatureCheck(*file, true), std::chrono::steady_clock::now(),
+                             15);
 }
 
 bool RunSetupProgram(SetupFile file) {

@@ -153,8 +153,9 @@ bool HttpDateOrder(const std::string& text, std::int64_t& order) {
     return false;
   const char* found = std::strstr(kMonths, month);
   if (found == nullptr || (found - kMonths) % 3 != 0) return false;
-  order = ((((std::int64_t{year} * 12 + (found - kMonths) / 3) * 31 + day) * 24 + hour) * 60 +
-           minute) * 60 + second;
+  // Not days since an epoch: every month has 31 here, which keeps the order.
+  const std::int64_t day31 = (std::int64_t{year} * 12 + (found - kMonths) / 3) * 31 + day;
+  order = ((day31 * 24 + hour) * 60 + minute) * 60 + second;
   return true;
 }
 
@@ -222,7 +223,8 @@ bool IsRestOfBody(HttpRequest request, const BodyCopy& body) {
 Copied Resume(Target& target, BodyCopy& body, const ProgressCallback& progress) {
   std::wstring headers;
   if (!body.validator.empty())
-    headers = L"Range: bytes=" + std::to_wstring(body.written) + L"-\r\nIf-Range: " + body.validator;
+    headers =
+        L"Range: bytes=" + std::to_wstring(body.written) + L"-\r\nIf-Range: " + body.validator;
   PassHandles handles;
   if (Request(handles, target, {target.route}, headers) != nullptr) return Copied::Broken;
   const std::uint32_t status = HttpQueryStatus(handles.request);
@@ -312,7 +314,8 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
     }
     // Chosen before anything is saved: the save file comes after a 200.
     PassHandles handles;
-    if (const char* failed = Request(handles, target, RoutesFor(routes, target.host, target.port))) {
+    if (const char* failed =
+            Request(handles, target, RoutesFor(routes, target.host, target.port))) {
       error = failed;
       return DownloadResult::Failed;
     }

@@ -92,7 +92,8 @@ bool HttpReadMachineProxy(std::wstring& proxy, std::wstring& bypass) {
 
 ProxyLookup HttpFindProxy(const ProxySettings& settings, const std::wstring& url, int boundMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-  auto lookup = StartPendingAnswer<ProxyLookup>([settings, url] { return RunLookup(settings, url); });
+  auto lookup =
+      StartPendingAnswer<ProxyLookup>([settings, url] { return RunLookup(settings, url); });
   if (!lookup) return {};
   return AwaitPendingAnswer(lookup, deadline, ProxyLookup{ProxyLookup::TimedOut, {}, {}});
 }

@@ -6,7 +6,6 @@
 #include <objbase.h>
 #include <winternl.h>
 
-#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -75,6 +74,7 @@ FileReadResult ReadWholeFile(ListFolder folder, const std::string& name, std::si
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     return missing ? FileReadResult::Missing : FileReadResult::Failed;
   }
+  // No link, no second name: the elevated read could copy a file the user may not read.
   if (!IsPlainFile(file.get())) return FileReadResult::Failed;
   char buffer[8192];
   while (bytes.size() <= limit) {
@@ -96,8 +96,8 @@ bool ReplaceFileContents(ListFolder folder, const std::string& name, const std::
                                    FILE_NON_DIRECTORY_FILE);
   if (!file) return false;
   // Moved (or deleted) through its own handle, never another file by that name.
-  const bool ok = WriteAll(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get()) &&
-                  RenameInFolder(file.get(), folder, wideName);
+  const bool ok = WriteAll(file.get(), bytes.data(), bytes.size()) &&
+                  FlushFileBuffers(file.get()) && RenameInFolder(file.get(), folder, wideName);
   if (!ok) MarkForDeletion(file.get());
   return ok;
 }

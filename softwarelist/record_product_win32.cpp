@@ -21,9 +21,9 @@ void RecordInProfile() {
   // Fails when the name exists (every start after the first); what is there is checked below.
   CreateDirectoryW(directory.c_str(), nullptr);
   // Security: only a real .velnor, held against rename, delete or a link swap until we are done.
-  UniqueHandle folder = OpenAsItself(nullptr, directory, GENERIC_READ | FILE_WRITE_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-                                     FILE_DIRECTORY_FILE);
+  UniqueHandle folder =
+      OpenAsItself(nullptr, directory, GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE);
   if (!folder || !IsPlainFolder(folder.get(), directory)) return;
 
   // Security: hidden only after the check, through the handle, so never a link's target. The
