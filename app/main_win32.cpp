@@ -1,11 +1,13 @@
 // Process entry, the main window and its message loop, and the window's
 // resources: GDI+, the background bitmap and the two progress-bar pictures.
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "app/accessible_win32.h"
 #include "app/dll_search_win32.h"
+#include "app/installer_lock_win32.h"
 #include "app/layout.h"
 #include "app/paint_win32.h"
 #include "app/progress.h"
@@ -27,6 +29,8 @@ constexpr int kIconId = 101;
 constexpr int kBackgroundId = 102;
 constexpr int kTrackId = 201;
 constexpr int kFillId = 202;
+// The one-second timer that ages the speed sample while no report arrives.
+constexpr UINT_PTR kSpeedTimer = 1;
 
 // Everything the window owns from its creation to its destruction. Only the
 // UI thread touches it; the worker never does.
@@ -85,19 +89,36 @@ void StartCom() {
 }
 
 // Starts the install on its own thread, detached: nothing ever waits for it.
-// Its progress goes to the window's progress record.
-bool StartWorker(HWND window) {
+// Its progress goes to the window's progress record; the installer lock goes
+// when it ends.
+bool StartWorker(HWND window, int barWidth) {
   const auto handle = reinterpret_cast<WindowHandle>(window);
-  ProgressCallback progress = [handle](std::uint64_t received, std::uint64_t total) {
-    OnDownloadProgress(handle, received, total);
+  ProgressCallback progress = [handle, barWidth](std::uint64_t received, std::uint64_t total) {
+    OnDownloadProgress(handle, barWidth, received, total);
   };
   try {
-    std::thread worker(InstallWorker, handle, std::move(progress));
+    std::thread worker(
+        [handle](ProgressCallback progress) {
+          InstallWorker(handle, std::move(progress));
+          ReleaseInstallerLock();
+        },
+        std::move(progress));
     worker.detach();
     return true;
   } catch (const std::system_error&) {
     return false;
   }
+}
+
+// The bar's width in pixels, as painting lays it out.
+int BarWidth(HWND window, const WindowPictures& pictures) {
+  RECT client{};
+  GetClientRect(window, &client);
+  std::optional<ImageSize> track;
+  if (pictures.track)
+    track = ImageSize{static_cast<int>(pictures.track->GetWidth()),
+                      static_cast<int>(pictures.track->GetHeight())};
+  return BarLayout(PixelRect{client.left, client.top, client.right, client.bottom}, track).width;
 }
 
 // Decodes a picture embedded in the program (resource `id` of `type`) with
@@ -149,7 +170,12 @@ void OnCreate(HWND window) {
   pictures.track = LoadPngResource(kTrackId, L"PNG");
   pictures.fill = LoadPngResource(kFillId, L"PNG");
 
-  if (!StartWorker(window)) PostMessageW(window, kWorkerNotStarted, 0, 0);
+  MarkInstallerWindow(window);
+  if (!StartWorker(window, BarWidth(window, pictures))) {
+    ReleaseInstallerLock();
+    PostMessageW(window, kWorkerNotStarted, 0, 0);
+  }
+  SetTimer(window, kSpeedTimer, 1000, nullptr);
 
   RecordProduct();
 }
@@ -191,6 +217,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_GETOBJECT:
       return AnswerGetObject(window, wParam, lParam);
+    case WM_TIMER:
+      if (wParam == kSpeedTimer && AgeProgressSample(SharedProgressState(), GetTickCount64()))
+        InvalidateRect(window, nullptr, FALSE);
+      return 0;
     case kProgressValueChanged:
       RaiseValueChange(window);
       return 0;
@@ -245,6 +275,8 @@ void RunInstallerWindow(HINSTANCE instance, int showCommand) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   LimitDllSearch();
+  // Another installer runs: it goes on alone, and this start ends unseen.
+  if (!BecomeTheOnlyInstaller()) return 0;
   StartCom();
   RunInstallerWindow(instance, showCommand);
   // The worker may still be running (the window was closed during the

@@ -22,26 +22,27 @@ TEST(ProgressSampling, SpeedSamplesAndTheFramesTheyAskFor) {
     double speed;
     bool repaint, percent;
   } steps[] = {
-      {Report, 5000, 10000, 0, 0, false, false},        // first: only the sample's start
-      {Report, 5500, 50000, kTotal, 0, true, true},     // 1%, 2 px; the sample goes on
-      {Report, 6000, 110000, kTotal, 100000, true, false},  // a second: 98 KB/s, 5 px
+      {Report, 5000, 10000, 0, 0, false, false},             // first: only the sample's start
+      {Report, 5500, 50000, kTotal, 0, true, true},          // 1%, 2 px; the sample goes on
+      {Report, 6000, 110000, kTotal, 100000, true, false},   // a second: 98 KB/s, 5 px
       {Report, 6100, 111000, kTotal, 100000, false, false},  // bytes within the same pixel
       {Report, 6200, 114600, kTotal, 100000, true, false},   // one pixel more
       {Report, 8000, 115120, kTotal, 2560, true, false},     // 2.5 KB/s reads "2 KB/s"
       {Report, 9000, 117168, kTotal, 2048, false, false},    // "2 KB/s" again: no frame
       {Report, 9400, 118192, kTotal, 2048, false, false},
-      {Tick, 10000, 0, 0, 2048, false, false},            // 600 ms since the last report
-      {Tick, 10400, 0, 0, 1024 / 1.4, true, false},       // a silent second: 1 KB/s
-      {Tick, 11400, 0, 0, 0, true, false},                // a whole sample without a byte
+      {Tick, 10000, 0, 0, 2048, false, false},       // 600 ms since the last report
+      {Tick, 10400, 0, 0, 1024 / 1.4, true, false},  // a silent second: 1 KB/s
+      {Tick, 11400, 0, 0, 0, true, false},           // a whole sample without a byte
       {Tick, 12400, 0, 0, 0, false, false},
-      {Report, 13000, 1000, kTotal, 0, true, true},       // the body starts again: anew
+      {Report, 13000, 1000, kTotal, 0, true, true},         // the body starts again: anew
       {Report, 14000, 101000, kTotal, 100000, true, true},  // the new sample, from there
   };
   ProgressState state;
   for (const auto& s : steps) {
     if (s.kind == Report) {
       const ProgressChange change = RecordProgressReport(state, s.received, s.total, s.tick, 480);
-      EXPECT_EQ(std::make_pair(change.repaint, change.percent), std::make_pair(s.repaint, s.percent))
+      EXPECT_EQ(std::make_pair(change.repaint, change.percent),
+                std::make_pair(s.repaint, s.percent))
           << s.tick;
       EXPECT_EQ(std::make_pair(state.received.load(), state.total.load()),
                 std::make_pair(s.received, s.total))

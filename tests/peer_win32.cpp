@@ -9,6 +9,7 @@
 //   peer read          a screen reader: after each value-change event, prints the object's
 //                      "role<TAB>name<TAB>value<TAB>description", until a value differs
 //                      from the first
+//   peer speed         prints the description (the speed) of the installer's bar once
 #include <fcntl.h>
 #include <io.h>
 #include <oleacc.h>
@@ -111,6 +112,21 @@ int ReadWindow() {
   return changed ? 0 : 1;
 }
 
+int ReadSpeed() {
+  _setmode(_fileno(stdout), _O_U8TEXT);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IAccessible* bar = nullptr;
+  HWND window = FindWindowW(L"VelnorInstaller", nullptr);
+  if (!window || FAILED(AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible),
+                                                   reinterpret_cast<void**>(&bar))))
+    return 1;
+  VARIANT self{};
+  self.vt = VT_I4;
+  std::fputws(Read(bar, self, &IAccessible::get_accDescription).c_str(), stdout);
+  bar->Release();
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -119,5 +135,6 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"box" && argc == 3) return Box(std::wstring(argv[2]) == L"ok");
   if (mode == L"try" && argc == 3) return Try(argv[2]);
   if (mode == L"read") return ReadWindow();
+  if (mode == L"speed") return ReadSpeed();
   return 2;
 }

@@ -5,8 +5,10 @@ import glob
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import threading
+import time
 
 import peers
 import pefile
@@ -164,16 +166,20 @@ def test_failure(prefix, cert, publisher, case, box, answer, urls, kind):
 
 def test_close_box_during_download(prefix, cert):
     # A screen reader hears the progress bar, named after the product, change with the percentage
-    # and the speed. The close box ends the download at once; the half-written file goes with the
-    # process. .velnor is a link to another folder: nothing there is written, added or hidden.
+    # and the speed; 6 s into a silence of the server the speed it reads is 0. The close box ends
+    # the download at once; the half-written file goes with the process. .velnor is a link to
+    # another folder: nothing there is written, added or hidden.
     folder, heard = plant_list(prefix, "link"), built("installer-runs", "close.reader")
-    routes = peers.installer_routes(peers.padded_payload(PEER, 4 << 20), rate=128 << 10)
-    with installer(prefix, cert, run_folder("close"), routes) as (run, server):
+    slow = lambda h: peers.reply(h, 200, peers.padded_payload(PEER, 2 << 20), rate=256 << 10, stall=60)
+    with installer(prefix, cert, run_folder("close"), {"/velnor-video/release": slow}) as (run, server):
         reader = prefix.launch([PEER, "read"], heard)
         assert peers.wait_until(lambda: "body-start" in server.events and shown(prefix), 30)
         assert reader.wait(30) == 0, open(heard, encoding="utf-8").read()
+        assert peers.wait_until(lambda: "silent" in server.events, 30)
+        time.sleep(6)
+        assert prefix.wine(PEER, "speed") == (0, "0 KB/s")
         click_close_box(prefix)
-        assert run.wait(15) == 0  # the body would take 30 s more; a box would keep it running
+        assert run.wait(15) == 0  # the body would take 60 s more; a box would keep it running
     # The bar after each value change, up to a value unlike the first.
     heard = open(heard, encoding="utf-8").read()
     assert re.fullmatch(r"(48\tvelnor 视频格式转换器\t\d+%\t\d+ KB/s\n)+", heard)
@@ -182,6 +188,38 @@ def test_close_box_during_download(prefix, cert):
     assert not os.path.exists(run.path(SAVE_NAME))
     assert os.readlink(os.path.join(prefix.profile(), ".velnor")) == folder
     assert (listed(folder), os.listxattr(folder)) == ({"config.toml": OTHER}, [])
+
+
+@pytest.mark.parametrize("case", ["same folder", "another folder", "after a failed download"])
+def test_second_start(prefix, cert, publisher, case):
+    # While an installer downloads, a start in its folder or another ends at once with 0: no
+    # window, prompt, page, record or download of its own; the first goes on alone and exactly one
+    # setup program runs, from the one body served. Once a failed download's prompt is answered,
+    # its window still open, a start runs as usual.
+    folder, first_fails = plant_list(prefix, "list"), case.startswith("after")
+    program = peers.signed(peers.padded_payload(PEER, 1 << 20), publisher)
+    serve = lambda h: peers.reply(h, 404) if first_fails and len(server.requests) == 1 else (
+        peers.reply(h, 200, program, rate=256 << 10))
+    routes = {"/velnor-video/release": serve}
+    with installer(prefix, cert, run_folder("first"), routes) as (first, server):
+        assert peers.wait_until(lambda: shown(prefix) and (first_fails or "body-start" in server.events), 30)
+        if first_fails:
+            assert answer_box(prefix, first, "cancel") == DOWNLOAD_FAILED + TAIL
+            assert peers.wait_until(lambda: not xdotool(prefix, "search", "--name", "^系统提示$"), 10)
+        recorded = os.stat(folder + "/config.toml").st_ino
+        work = first.workdir if case == "same folder" else run_folder("second")
+        exe = first.path("velnor-installer.exe")
+        second = prefix.launch([exe if work == first.workdir else shutil.copy(exe, work)],
+                               os.path.join(work, "second.out"), cwd=work)
+        assert second.wait(60 if first_fails else 20) == 0
+        assert (os.stat(folder + "/config.toml").st_ino == recorded) != first_fails
+        assert not xdotool(prefix, "search", "--name", "^系统提示$")
+        if first_fails:
+            click_close_box(prefix)
+    assert [len(server.requests), first.browser()] == ([2, [RELEASE_URL]] if first_fails else [1, []])
+    ran = [w for w in {first.workdir, work} if os.path.exists(os.path.join(w, "setup.log"))]
+    assert ran == [work if first_fails else first.workdir]
+    assert not any(os.path.exists(os.path.join(w, SAVE_NAME)) for w in (first.workdir, work))
 
 
 def test_saved_setup_program_guarded(prefix, cert, publisher):

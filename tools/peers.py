@@ -137,7 +137,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
     # With or without Content-Length (then the connection ends the body), at rate bytes per
     # second, or half the body then stall seconds of silence, or paused half-way until hold()
-    # (60 s at most); the server's events get the times of "body-start" and "body-end".
+    # (60 s at most); the server's events get the times of "body-start", "silent" (all that
+    # will be sent before the stall is out) and "body-end".
     handler.send_response(status)
     for header in [*headers, *[("Content-Length", str(len(body)))] * length]:
         handler.send_header(*header)
@@ -152,6 +153,7 @@ def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, h
         # Paced by the clock, so that the time spent writing counts too.
         time.sleep(max(0, start + (at + step) / rate - time.time()) if rate else 0)
     handler.wfile.flush()
+    events["silent"] = time.time()
     time.sleep(stall)
     handler.close_connection, events["body-end"] = bool(stall) or not length, time.time()
 
