@@ -30,7 +30,8 @@ void HideInstallerWindow(WindowHandle window);
 void CloseInstallerWindow(WindowHandle window);
 
 // Has the desktop shell open `url`, so that what it starts runs with the
-// shell's rights, not ours. True when the shell reports it opened.
+// shell's rights, not ours. True when the shell reports it opened; false,
+// nothing opened, without a shell or when COM could not be locked down.
 bool OpenThroughDesktopShell(const std::wstring& url);
 // Shows `text` under `caption` in an error box owned by `owner`, and waits
 // for the answer: true for OK, false for Cancel or a closed box.

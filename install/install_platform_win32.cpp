@@ -1,6 +1,7 @@
 // The Win32 side of install_platform.h.
 #include <windows.h>
 
+#include "common/com_lockdown_win32.h"
 #include "install/install_platform.h"
 // These need the types of windows.h; shellapi.h comes before shldisp.h, so that
 // both name IShellDispatch2's ShellExecute alike (ShellExecuteW).
@@ -119,6 +120,9 @@ void CloseInstallerWindow(WindowHandle window) {
 }
 
 bool OpenThroughDesktopShell(const std::wstring& url) {
+  // With COM's defaults, what answers in the shell's place could have us load
+  // its unmarshaller or act as us: as without a shell, nothing is opened.
+  if (!IsComLockedDown()) return false;
   // The worker thread has no COM of its own. A thread already in another
   // apartment stays in it (the init fails, and there is nothing to undo).
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

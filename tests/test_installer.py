@@ -100,16 +100,20 @@ def test_success(prefix, cert, real_setup):
     # setup program, reading itself while held, run, then deleted; the file a hard link planted as
     # velnor-setup.exe names left alone; a new list with the product's record, its folder hidden.
     # Nothing planted: the setup program imports comctl32, which a planted marker would replace.
+    # COM is locked down first: Wine's stub of its call prints what was asked (a descriptor,
+    # RPC_C_IMP_LEVEL_IDENTIFY, EOAC_NO_CUSTOM_MARSHAL | EOAC_DISABLE_AAA).
     folder, (program, payload, installed) = plant_list(prefix, "list"), real_setup
     number = os.stat(folder + "/config.toml").st_ino
     work, kept = run_folder("success"), built("installer-runs", "kept")
     pathlib.Path(kept).write_bytes(b"kept")
     os.link(kept, os.path.join(work, SAVE_NAME))
     routes = peers.installer_routes(program, rate=256 << 10)
-    with installer(prefix, cert, work, routes, env={}, planted=()) as (run, server):
+    with installer(prefix, cert, work, routes, env={"WINEDEBUG": "-all,fixme+ole"}, planted=()) as (run, server):
         ended = lambda: "body-end" in server.events and "no partial frame"
         assert peers.wait_until(lambda: partial_frame(prefix) or ended(), 60, 0.2) is True
     assert server.requests == [("GET /velnor-video/release HTTP/1.1", "VelnorInstaller/1.0")]
+    assert re.search(r"fixme:ole:CoInitializeSecurity (?!0{16})\w{16}, -1, 0{16}, 0{16}, 0, 2, 0{16}, 12288, 0{16} stub",
+                     open(run.path("out"), encoding="utf-8", errors="replace").read())
     assert open(installed + "/payload.bin", "rb").read() == payload
     assert pathlib.Path(kept).read_bytes() == b"kept"
     assert not os.path.exists(run.path(SAVE_NAME)) and run.browser() == []
