@@ -11,29 +11,6 @@ never fails on a slow machine.
 Usage: download_bench.py --build DIR [--rounds N] [--size BYTES]
 DIR is a build folder of the windows preset with download-bench.exe built;
 the prefix is DIR/wineprefix-bench.
-"""Download benchmark: DownloadFile against the bare WinHTTP read loop under
-Wine (download-bench.exe), over TLS on 127.0.0.1, twice: at the full speed of
-loopback, and through the server paced to 50 MB/s, closer to a user's link.
-The body is 200 MB. Then the time from the last byte of a signed 4 MB and
-200 MB setup program to its start: the read-back with the signature check
-beside it, against the read-back alone. Runs on the peers (tools/peers.py) (prefix, server). Prints
-figures; never fails on a slow machine.
-
-Usage: download_bench.py --build DIR [--rounds N] [--size BYTES]
-DIR is a build folder of the windows preset with download-bench.exe built;
-the prefix is DIR/wineprefix-bench.
-"""Download benchmark: DownloadFile against the bare WinHTTP read loop under
-Wine (download-bench.exe), from nginx over TLS on 127.0.0.1 (the same nginx as
-the resume tests), twice: at the full speed of loopback, and paced by nginx's
-own limit_rate to 50 MB/s, closer to a user's link. The body is 200 MB. Then
-the time from the last byte of a signed 4 MB and 200 MB setup program to its
-start: the read-back with the signature check beside it, against the read-back
-alone. Runs on the peers (tools/peers.py) (prefix, nginx). Prints figures;
-never fails on a slow machine.
-
-Usage: download_bench.py --build DIR [--rounds N] [--size BYTES]
-DIR is a build folder of the windows preset with download-bench.exe built;
-the prefix is DIR/wineprefix-bench.
 """
 
 import os
