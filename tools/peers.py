@@ -133,6 +133,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = re.sub(r"^https://[^/]*", "", self.path)
         self.server.routes.get(path, lambda handler: reply(handler, 404))(self)
 
+    def log_message(self, *args):
+        pass  # the requests are in server.requests
+
 
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
     # With or without Content-Length (then the connection ends the body), at rate bytes per
