@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Prints where the bytes of a PE file go: its sections, its resources one by
 one, and (given the linker's map file) which libraries the code and constant
-data come from.
+data come from, and which of our object files pulled in which parts of the C
+runtime.
 
 Usage: size_report.py <program.exe> [<linker map>]
 """
@@ -10,6 +11,8 @@ import re
 import struct
 import sys
 from collections import defaultdict
+
+BUDGET = 768 * 1024
 
 RESOURCE_TYPES = {1: "cursor", 2: "bitmap", 3: "icon", 4: "menu", 5: "dialog", 6: "string",
                   10: "rcdata", 12: "cursor group", 14: "icon group", 16: "version",
@@ -64,50 +67,156 @@ def read_resources(data, rsrc):
                 yield RESOURCE_TYPES.get(kind, kind), name_of(res_id), size
 
 
-def origin_of(path):
+def our_folder(path):
+    """The source folder of one of our object files ("net/"), or None for anything else.
+    Our libraries are libvelnor_*.a in their folder's build directory; the program's own
+    objects and the app/ library sit in the top one."""
     name = path.replace("\\", "/")
+    if not re.search(r"(?:^|/)(libvelnor_\w+\.a\(|CMakeFiles/velnor-installer\.dir/)", name):
+        return None
+    match = re.match(r"\.\./(\w+)/", name)
+    return (match.group(1) if match else "app") + "/"
+
+
+def is_crt(path):
+    """The C runtime: MinGW's start-up objects, libmingw32, libmingwex and libmsvcrt (its
+    own code and the stubs of its msvcrt.dll imports)."""
+    name = path.replace("\\", "/")
+    return bool(re.search(r"/(libmingw32|libmingwex|libmsvcrt)\.a\(|/crt2\w*\.o$", name))
+
+
+def origin_of(path):
+    if our_folder(path):
+        return "our code: " + our_folder(path)
+    name = path.replace("\\", "/")
+    if is_crt(name):
+        return "MinGW runtime (mingwex, crt)"
     for marker, label in (("libstdc++", "C++ library (libstdc++)"),
                           ("libgcc", "compiler runtime (libgcc)"),
-                          ("libwinpthread", "threads runtime (winpthread)"),
-                          ("libmingwex", "MinGW runtime (mingwex, crt)"),
-                          ("libmingw32", "MinGW runtime (mingwex, crt)"),
-                          ("libmsvcrt", "MinGW runtime (mingwex, crt)"),
-                          ("crt", "MinGW runtime (mingwex, crt)")):
+                          ("/crtbegin.o", "compiler runtime (libgcc)"),
+                          ("/crtend.o", "compiler runtime (libgcc)"),
+                          ("libwinpthread", "threads runtime (winpthread)")):
         if marker in name:
             return label
-    match = re.search(r"(?:^|/)(app|install|net|softwarelist|common|resources)/", name)
-    if match:
-        return "our code: " + match.group(1) + "/"
     if name.endswith(".a") or ".a(" in name:
         return "import and other libraries"
     return "other objects"
 
 
+def input_sections(map_text):
+    """Yields (output section, input file, bytes) for every input section of the image in a
+    GNU ld map: the debug sections (stripped) left out."""
+    output, pending = None, False
+    for line in map_text.split("Linker script and memory map", 1)[-1].splitlines():
+        if re.match(r"^\.\S+", line):
+            output = None if re.match(r"\.z?debug|\.stab", line) else line.split()[0]
+            continue
+        # An input section's name, its address, its size and its file; a long name
+        # puts the rest on the next line.
+        match = re.match(r"^ \S+\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$", line)
+        if not match and pending:
+            match = re.match(r"^\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$", line)
+        pending = bool(re.match(r"^ \S+\s*$", line))
+        if match and output:
+            yield output, match.group(2), int(match.group(1), 16)
+
+
 def map_contributions(map_text):
-    """Sums the input sections of .text and .rdata in a GNU ld map by origin."""
+    """Sums the input sections of .text and .rdata by origin."""
     totals = {".text": defaultdict(int), ".rdata": defaultdict(int)}
-    pending = None
-    in_map = False
-    for line in map_text.splitlines():
-        if line.startswith("Linker script and memory map"):
-            in_map = True
-            continue
-        if not in_map:
-            continue
-        match = re.match(r"^ (\.text|\.rdata)(\S*)\s*$", line)
-        if match:
-            pending = match.group(1)
-            continue
-        match = re.match(r"^ (\.text|\.rdata)(\S*)?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$", line)
-        if match:
-            totals[match.group(1)][origin_of(match.group(4))] += int(match.group(3), 16)
-            pending = None
-            continue
-        match = re.match(r"^\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$", line)
-        if pending and match:
-            totals[pending][origin_of(match.group(2))] += int(match.group(1), 16)
-        pending = None
+    for output, path, size in input_sections(map_text):
+        if output in totals:
+            totals[output][origin_of(path)] += size
     return totals
+
+
+def image_bytes_by_file(map_text):
+    """Bytes of each input file in the image (.bss has none in the file)."""
+    sizes = defaultdict(int)
+    for output, path, size in input_sections(map_text):
+        sizes[path] += size if output != ".bss" else 0
+    return sizes
+
+
+def archive_members(map_text):
+    """The map's "Archive member included to satisfy reference by file (symbol)" table:
+    {member: (the file that referred to it first, the symbol)}."""
+    members, member = {}, None
+    for line in map_text.splitlines()[1:]:
+        if line.startswith(("Discarded input sections", "Memory Configuration")):
+            break
+        if not line.strip():
+            continue
+        if not line.startswith(" "):
+            # A short member name shares its line with the reference.
+            member, _, line = line.partition("  ")
+            if not line.strip():
+                continue
+        match = re.match(r"^(\S+) \((.*)\)$", line.strip())
+        if member and match:
+            members[member] = (match.group(1), match.group(2))
+        member = None
+    return members
+
+
+def short_name(path):
+    """A file of the map without its directories or the archive's name repeated in its
+    members' names: "libmingwex.a(mingw_pformat.o)", "net/download.cpp.obj"."""
+    if our_folder(path):
+        return our_folder(path) + re.sub(r".*\(|\)$", "", path)
+    name = path.replace("\\", "/").rsplit("/", 1)[-1]
+    return re.sub(r"\(lib64_lib\w+?_a-|\(libmsvcrt_\w+?_a-|\(\w+_delay_a_", "(", name)
+
+
+def crt_by_cause(map_text):
+    """The C runtime's members in the image, grouped by what pulled them in: the chain of
+    first references is followed back out of the C runtime, through any other library,
+    to the first of our object files; without one on the chain the cause is the start-up
+    code or the library it ends in. {(our code's or not, cause): [(member, bytes)]}. The map names one
+    reference per member, the first the linker met: remove that one and the next is named."""
+    members, sizes = archive_members(map_text), image_bytes_by_file(map_text)
+    groups = defaultdict(list)
+    for member in members:
+        if not is_crt(member):
+            continue
+        at, via, seen = member, None, set()
+        while at in members and not our_folder(at) and at not in seen:
+            seen.add(at)
+            referrer, symbol = members[at]
+            if not is_crt(referrer) and not our_folder(referrer) and via is None:
+                via = referrer  # the library that called into the C runtime for us
+            at = referrer
+            cause = "%s (%s)" % (short_name(at), symbol)
+        if our_folder(at):
+            cause = (True, cause + (" via " + short_name(via) if via else ""))
+        else:
+            cause = (False, "start-up code" if is_crt(at) else short_name(at))
+        groups[cause].append((member, sizes[member]))
+    # The start-up objects are named on the command line, not taken from an archive.
+    groups[False, "start-up code"] += [(path, size) for path, size in sizes.items()
+                                       if is_crt(path) and path not in members]
+    return groups
+
+
+def print_crt(map_text):
+    groups = crt_by_cause(map_text)
+    is_import = lambda member: "libmsvcrt_def" in member  # a stub of an msvcrt.dll import
+    total = lambda group: sum(size for _, size in group)
+    print("C runtime (libmingw32, libmingwex, libmsvcrt, start-up objects): %s bytes in the image"
+          % f"{total([m for g in groups.values() for m in g]):,}")
+    code = {cause: [(m, s) for m, s in group if not is_import(m)] for cause, group in groups.items()}
+    code = sorted(((c, g) for c, g in code.items() if g), key=lambda kv: -total(kv[1]))
+    print("  pulled in by our code (the first reference, and the library it went through):")
+    for (ours, cause), group in code:
+        if ours:
+            print(f"  {total(group):>10,}  {cause}")
+            for member, size in sorted(group, key=lambda ms: -ms[1]):
+                print(f"  {'':>10}  {size:>8,}  {short_name(member)}")
+    for (ours, cause), group in code:
+        if not ours:
+            print(f"  {total(group):>10,}  pulled in by {cause}")
+    stubs = [(m, s) for group in groups.values() for m, s in group if is_import(m)]
+    print(f"  {total(stubs):>10,}  msvcrt.dll imports: {len(stubs)} stubs")
 
 
 def main():
@@ -115,7 +224,10 @@ def main():
         sys.exit(__doc__)
     data = open(sys.argv[1], "rb").read()
     sections, headers = read_sections(data)
-    print(f"{sys.argv[1]}: {len(data):,} bytes ({len(data) / 1048576:.2f} MB, budget 1.50 MB)")
+    margin = (f"{BUDGET - len(data):,} bytes to spare" if len(data) <= BUDGET
+              else f"{len(data) - BUDGET:,} bytes over")
+    print(f"{sys.argv[1]}: {len(data):,} bytes ({len(data) / 1024:,.0f} KiB; budget {BUDGET // 1024} KiB"
+          f" = {BUDGET:,} bytes: {margin})")
     print(f"  {'headers':<12}{headers:>10,}")
     for name, _, vsize, _, raw_size in sections:
         print(f"  {name:<12}{raw_size:>10,}   ({vsize:,} in memory)")
@@ -130,11 +242,13 @@ def main():
             print(f"  {label:<22}{size:>10,}")
 
     if len(sys.argv) == 3:
-        totals = map_contributions(open(sys.argv[2], errors="replace").read())
+        map_text = open(sys.argv[2], errors="replace").read()
+        totals = map_contributions(map_text)
         for section, by_origin in totals.items():
             print(f"{section} by origin (linker map):")
             for origin, size in sorted(by_origin.items(), key=lambda kv: -kv[1]):
                 print(f"  {origin:<34}{size:>10,}")
+        print_crt(map_text)
 
 
 if __name__ == "__main__":

@@ -202,6 +202,10 @@ TEST(InstallWorker, SequenceAndPrompt) {
       {"the fetch ran out of time", kSaved, true, true,
        {examine, fetch, "hide", "delete", page, "box", support, "WM_CLOSE"}, {"run", "let go"}, notStarted,
        true, true, kUntrustedRoot, true, kSignatureTimedOut},
+      // Anyone can make a certificate with the publisher's name: its root stays untrusted.
+      {"the publisher's name on an untrusted root", kSaved, true, false,
+       {examine, fetch, "hide", "delete", "box", "WM_CLOSE"}, {"run", "let go"}, notStarted, true, true,
+       kUntrustedRoot, true, kUntrustedRoot},
       {"another signer", kSaved, true, false, {examine, "hide", "delete", "box", "WM_CLOSE"},
        {fetch, "run", "let go"}, notStarted, true, true, kUntrustedRoot, false},
       {"another signer, valid", kSaved, true, false, {examine, "delete", "box"}, {"run"}, notStarted,

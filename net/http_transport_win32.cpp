@@ -46,20 +46,15 @@ ProxyLookup RunLookup(const ProxySettings& settings, const std::wstring& url) {
     options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
     options.lpszAutoConfigUrl = settings.autoConfigUrl.c_str();
   }
-  // The script comes from the network and is run by WinHTTP's proxy service,
-  // never inside this elevated process. Where the service is disabled the
-  // lookup then fails and the route goes on without its answer.
-  options.dwFlags |= WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY;
+  // The script comes from the network. WinHTTP hands it to its proxy service
+  // where it can; when the service fails, the system may run it inside this
+  // elevated process (Wine always does). The flag that would forbid that,
+  // WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY, is documented for Windows Server
+  // 2003 alone.
   HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                   WINHTTP_NO_PROXY_BYPASS, 0);
   WINHTTP_PROXY_INFO info = {};
-  BOOL found = session != nullptr && WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
-  // A system that does not know the flag refuses it: asked again without.
-  if (!found && session != nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
-    options.dwFlags &= ~WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY;
-    found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
-  }
-  if (found) {
+  if (session != nullptr && WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
     answer.proxy = Take(info.lpszProxy);
     answer.bypass = Take(info.lpszProxyBypass);
     const bool named =

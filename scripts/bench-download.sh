@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The download benchmark: DownloadFile against the bare WinHTTP loop under
-# Wine, and curl natively, over loopback TLS (bench/download_bench.py).
+# Wine, from nginx over loopback TLS (bench/download_bench.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset windows >/dev/null

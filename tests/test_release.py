@@ -60,7 +60,8 @@ def test_release_build():
                    check=True, stdout=subprocess.DEVNULL, timeout=60)
     # Reproducible, and the signature undone without a trace.
     assert open(second + "/stripped.exe", "rb").read() == program
-    assert os.path.getsize(signed) < 1572864
+    # The budget, signature included; scripts/bench.sh size shows where the bytes go.
+    assert os.path.getsize(signed) <= 768 * 1024, os.path.getsize(signed)
 
     # A key that cannot be used fails the build and leaves no release behind.
     run = subprocess.run(["cmake", "--build", second, "--target", "dist"], capture_output=True, timeout=300,

@@ -133,6 +133,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = re.sub(r"^https://[^/]*", "", self.path)
         self.server.routes.get(path, lambda handler: reply(handler, 404))(self)
 
+    def log_message(self, *args):
+        pass  # the requests are in server.requests
+
 
 def reply(handler, status, body=b"", headers=(), length=True, rate=0, stall=0, hold=None):
     # With or without Content-Length (then the connection ends the body), at rate bytes per
@@ -229,9 +232,10 @@ def private_resolver(folder, command, resolver):
 
 
 @contextlib.contextmanager
-def nginx(folder, cert):
+def nginx(folder, cert, rate=0):
     """nginx serving folder/www over TLS on a free port of 127.0.0.1, as this user, with all its
-    files in folder: (the port, a function giving the lines of its access log,
+    files in folder, each connection at most rate bytes a second (0: no bound): (the port, a
+    function giving the lines of its access log,
     "request|User-Agent|status|Range|If-Range|Content-Range", empty where there is none)."""
     with socket.socket() as probe:
         port = probe.bind(("127.0.0.1", 0)) or probe.getsockname()[1]
@@ -242,7 +246,8 @@ def nginx(folder, cert):
         *("%s_temp_path %s;" % (kind, kind) for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")),
         "log_format ranges escape=none '$request|$http_user_agent|$status|$http_range|$http_if_range|"
         "$sent_http_content_range';", "access_log access.log ranges;",
-        "server { listen 127.0.0.1:%d ssl; ssl_certificate tls.pem; ssl_certificate_key tls.pem; root www; }}" % port]))
+        "server { listen 127.0.0.1:%d ssl; ssl_certificate tls.pem; ssl_certificate_key tls.pem; root www;" % port,
+        "limit_rate %d; }}" % rate]))
     server = subprocess.Popen(["nginx", "-c", folder + "/nginx.conf", "-p", folder, "-e", "error.log"])
     try:
         listening = lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0
