@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "common/digest.h"
-#include "install/setup_file.h"
 #include "net/http_transport.h"
+#include "setupfile/setup_file.h"
 
 namespace {
 
