@@ -19,8 +19,8 @@
 
 #include "bench/bare_get_win32.h"
 #include "common/digest.h"
-#include "install/setup_file.h"
 #include "net/download.h"
+#include "setupfile/setup_file.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "install/download_channel.h"
 #include "install/failure_prompt.h"
 #include "install/install_platform.h"
-#include "install/setup_file.h"
+#include "setupfile/setup_file.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/window_handle.h"
-#include "install/setup_file.h"
+#include "setupfile/setup_file.h"
 #include "net/download.h"
 
 // Runs the whole install once on the calling (worker) thread: choose the

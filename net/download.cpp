@@ -1,8 +1,8 @@
 #include "net/download.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
+#include <charconv>
+#include <string_view>
 #include <utility>
 
 #include "common/digest.h"
@@ -16,6 +16,12 @@ namespace {
 constexpr int kTimeoutMs = 30000;
 constexpr int kMaxRequests = 3;
 constexpr std::uint32_t kReadBufferSize = 8192;
+
+// Plain decimal digits, without the C runtime's formatting.
+std::string Decimal(std::uint64_t value) {
+  char digits[20];
+  return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
 
 bool IsRedirect(std::uint32_t status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -131,46 +137,80 @@ struct BodyCopy {
   SetupFile file = nullptr;
   RunningDigest digest = nullptr;
   bool digestOk = false;
-  std::uint64_t written = 0;      // in the file now
-  std::uint64_t mostWritten = 0;  // the most it ever held
+  std::uint64_t written = 0;  // of the current body, in the file now
+  std::uint64_t arrived = 0;  // every byte written, across the bodies begun
   bool hasLength = false;
-  std::uint32_t total = 0;  // the Content-Length; 0 without one
+  std::uint64_t total = 0;  // the Content-Length; 0 without one
   std::wstring validator;   // what If-Range sends; empty: a resume asks for the whole body
 };
 
-enum class Copied { Whole, Broken, WriteFailed };
+enum class Copied { Whole, Broken, WriteFailed, TooLong };
 
-// An HTTP date in its preferred form ("Sun, 06 Nov 1994 08:49:37 GMT") as a
-// number that orders dates as time does; false for any other text. Dates are
-// whole seconds, so a later one is at least a second later.
-bool HttpDateOrder(const std::string& text, std::int64_t& order) {
-  static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
-  char month[4] = {};
-  if (text.size() != 29 || text.compare(3, 2, ", ") != 0 || text.compare(25, 4, " GMT") != 0 ||
-      std::sscanf(text.c_str() + 5, "%2d %3s %4d %2d:%2d:%2d", &day, month, &year, &hour, &minute,
-                  &second) != 6)
+// A Content-Length is one run of decimal digits that fits 64 bits, spaces
+// around it aside. Anything else ("+77", "12abc", a number past 2^64) is no
+// length, as no header is: the body is then read to its end.
+bool ContentLength(HttpRequest request, std::uint64_t& length) {
+  std::string text;
+  if (HttpQueryHeader(request, HttpHeader::ContentLength, text) != HttpHeaderValue::Read)
     return false;
-  const char* found = std::strstr(kMonths, month);
-  if (found == nullptr || (found - kMonths) % 3 != 0) return false;
-  // Not days since an epoch: every month has 31 here, which keeps the order.
-  const std::int64_t day31 = (std::int64_t{year} * 12 + (found - kMonths) / 3) * 31 + day;
-  order = ((day31 * 24 + hour) * 60 + minute) * 60 + second;
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  const char* const last = text.data() + text.find_last_not_of(" \t") + 1;
+  const auto parsed = std::from_chars(text.data() + first, last, length);
+  return parsed.ec == std::errc() && parsed.ptr == last;
+}
+
+// An HTTP date in its preferred form ("Sun, 06 Nov 1994 08:49:37 GMT") as
+// seconds from the start of year 1; false for any other text.
+bool HttpDateSeconds(std::string_view text, std::int64_t& seconds) {
+  static constexpr char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  static constexpr int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT") return false;
+  // The fields at their places: "DD Mon YYYY hh:mm:ss" from the sixth byte.
+  const auto number = [&](std::size_t at, std::size_t width, char after) {
+    int value = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+      if (text[i] < '0' || text[i] > '9') return -1;
+      value = value * 10 + (text[i] - '0');
+    }
+    return text[at + width] == after ? value : -1;
+  };
+  const int day = number(5, 2, ' '), year = number(12, 4, ' '), hour = number(17, 2, ':');
+  const int minute = number(20, 2, ':'), second = number(23, 2, ' ');
+  int month = 0;
+  while (month < 12 && text.substr(8, 3) != std::string_view(kMonths + 3 * month, 3)) ++month;
+  if (month == 12 || text[11] != ' ' || day < 1 || day > 31 || year < 1 || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59 || second < 0 || second > 60)
+    return false;
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  const int before = year - 1;
+  const std::int64_t days = std::int64_t{before} * 365 + before / 4 - before / 100 + before / 400 +
+                            kDaysBefore[month] + (leap && month > 1) + day - 1;
+  seconds = ((days * 24 + hour) * 60 + minute) * 60 + second;
   return true;
 }
 
 // The validator of a 200 that a resume may send in If-Range, as it was sent:
 // a strong ETag; with no ETag at all, a Last-Modified that the server's Date
-// shows to be at least a second old (only then is it strong). Anything else
-// could splice two versions of the file together.
+// shows to be at least 60 s old (only then is it strong: the two may come
+// from two clocks, an edge's and the origin's). Anything else, an ETag that
+// cannot be read whole included, could splice two versions of the file
+// together.
 std::wstring ResumeValidator(HttpRequest request) {
   std::string etag, modified, date;
-  if (HttpQueryHeader(request, HttpHeader::ETag, etag))
-    return etag.empty() || etag.rfind("W/", 0) == 0 ? L"" : WideFromAscii(etag);
+  switch (HttpQueryHeader(request, HttpHeader::ETag, etag)) {
+    case HttpHeaderValue::Read:
+      return etag.empty() || etag.rfind("W/", 0) == 0 ? L"" : WideFromAscii(etag);
+    case HttpHeaderValue::Unreadable:
+      return L"";
+    case HttpHeaderValue::Absent:
+      break;
+  }
   std::int64_t modifiedAt = 0, dateAt = 0;
-  if (HttpQueryHeader(request, HttpHeader::LastModified, modified) &&
-      HttpQueryHeader(request, HttpHeader::Date, date) && HttpDateOrder(modified, modifiedAt) &&
-      HttpDateOrder(date, dateAt) && dateAt > modifiedAt)
+  if (HttpQueryHeader(request, HttpHeader::LastModified, modified) == HttpHeaderValue::Read &&
+      HttpQueryHeader(request, HttpHeader::Date, date) == HttpHeaderValue::Read &&
+      HttpDateSeconds(modified, modifiedAt) && HttpDateSeconds(date, dateAt) &&
+      dateAt - modifiedAt >= 60)
     return WideFromAscii(modified);
   return L"";
 }
@@ -184,12 +224,14 @@ bool StartBody(HttpRequest request, BodyCopy& body) {
   body.digest = BeginDigest();
   body.digestOk = body.digest != nullptr;
   body.written = 0;
-  body.hasLength = HttpQueryContentLength(request, body.total);
+  body.hasLength = ContentLength(request, body.total);
+  if (!body.hasLength) body.total = 0;
   body.validator = ResumeValidator(request);
   return true;
 }
 
-// Copies the answer's body into the file until it ends or breaks off.
+// Copies the answer's body into the file until it ends or breaks off. Never
+// past the length the 200 announced: a body that brings more is not that file.
 Copied CopyBody(HttpRequest request, BodyCopy& body, const ProgressCallback& progress) {
   char buffer[kReadBufferSize];
   for (;;) {
@@ -199,22 +241,24 @@ Copied CopyBody(HttpRequest request, BodyCopy& body, const ProgressCallback& pro
       return Copied::Broken;
     if (count == 0)
       return body.hasLength && body.written != body.total ? Copied::Broken : Copied::Whole;
+    if (body.hasLength && count > body.total - body.written) return Copied::TooLong;
     if (!WriteSetupFile(body.file, buffer, count)) return Copied::WriteFailed;
     if (body.digestOk) body.digestOk = AddToDigest(body.digest, buffer, count);
     body.written += count;
-    body.mostWritten = std::max(body.mostWritten, body.written);
+    body.arrived += count;
     if (progress) progress(body.written, body.total);
   }
 }
 
-// True when a 206 carries exactly the rest of the body: bytes N-(L-1)/L.
+// True when a 206 carries exactly the rest of the body: bytes N-(L-1)/L, and
+// L-N bytes when it gives a length (without one, the bound at L holds it).
 bool IsRestOfBody(HttpRequest request, const BodyCopy& body) {
-  const std::string rest = "bytes " + std::to_string(body.written) + "-" +
-                           std::to_string(body.total - 1) + "/" + std::to_string(body.total);
+  const std::string rest =
+      "bytes " + Decimal(body.written) + "-" + Decimal(body.total - 1) + "/" + Decimal(body.total);
   std::string range;
-  std::uint32_t length = 0;
-  return HttpQueryHeader(request, HttpHeader::ContentRange, range) && range == rest &&
-         (!HttpQueryContentLength(request, length) || length == body.total - body.written);
+  std::uint64_t length = 0;
+  return HttpQueryHeader(request, HttpHeader::ContentRange, range) == HttpHeaderValue::Read &&
+         range == rest && (!ContentLength(request, length) || length == body.total - body.written);
 }
 
 // One resume request to the URL that answered 200, on its route, following
@@ -223,24 +267,28 @@ bool IsRestOfBody(HttpRequest request, const BodyCopy& body) {
 Copied Resume(Target& target, BodyCopy& body, const ProgressCallback& progress) {
   std::wstring headers;
   if (!body.validator.empty())
-    headers =
-        L"Range: bytes=" + std::to_wstring(body.written) + L"-\r\nIf-Range: " + body.validator;
+    headers = L"Range: bytes=" + WideFromAscii(Decimal(body.written)) + L"-\r\nIf-Range: " +
+              body.validator;
   PassHandles handles;
   if (Request(handles, target, {target.route}, headers) != nullptr) return Copied::Broken;
   const std::uint32_t status = HttpQueryStatus(handles.request);
   if (status == 200) {
     if (!StartBody(handles.request, body)) return Copied::WriteFailed;
   } else if (status != 206 || headers.empty() || !IsRestOfBody(handles.request, body)) {
+    // A 416, or a 206 of another range: the server's file is no longer the one
+    // begun (it, or a cache, ignored If-Range): the whole body from now on.
+    if (status == 416 || status == 206) body.validator.clear();
     return Copied::Broken;
   }
   return CopyBody(handles.request, body, progress);
 }
 
 // A body with a length that broke off is asked for again, after a pause of 1,
-// 2, 4, 8, then 16 s, back to 1 s after an attempt that took the file past
-// the most it ever held. The window keeps hearing of the unchanged counts each
-// second, so its speed falls to 0 meanwhile. Given up after five attempts in
-// a row that gained nothing, or ten in all.
+// 2, 4, 8, then 16 s, back to 1 s after an attempt that wrote bytes (a 200
+// that starts the body again counts from its own first byte). The window
+// keeps hearing of the unchanged counts each second, so its speed falls to 0
+// meanwhile. Given up after five attempts in a row that wrote nothing, or ten
+// in all.
 Copied ResumeUntilWhole(Target& target, BodyCopy& body, const ProgressCallback& progress) {
   Copied copied = Copied::Broken;
   for (int attempt = 0, dry = 0, pause = 1; copied == Copied::Broken && body.hasLength &&
@@ -250,9 +298,9 @@ Copied ResumeUntilWhole(Target& target, BodyCopy& body, const ProgressCallback& 
       HttpPause(1000);
       if (progress) progress(body.written, body.total);
     }
-    const std::uint64_t most = body.mostWritten;
+    const std::uint64_t arrived = body.arrived;
     copied = Resume(target, body, progress);
-    const bool gained = body.mostWritten > most;
+    const bool gained = body.arrived > arrived;
     dry = gained ? 0 : dry + 1;
     pause = gained ? 1 : std::min(pause * 2, 16);
   }
@@ -330,7 +378,7 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
       return DownloadResult::Failed;
     }
     if (status != 200) {
-      error = "HTTP status not OK: " + std::to_string(status);
+      error = "HTTP status not OK: " + Decimal(status);
       return DownloadResult::Failed;
     }
     return SaveBody(handles, target, savePath, error, progress, saved);

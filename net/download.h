@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/digest.h"
-#include "install/setup_file.h"
+#include "setupfile/setup_file.h"
 
 // Called after every non-empty chunk written to the save file with the bytes
 // received so far and the total (0 when the server gave no length).

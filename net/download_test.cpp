@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
@@ -11,15 +12,15 @@
 #include <vector>
 
 #include "common/digest.h"
-#include "install/setup_file.h"
 #include "net/http_transport.h"
+#include "setupfile/setup_file.h"
 
 namespace {
 
 struct Response {
   std::uint32_t status = 200;
   std::optional<std::string> location;   // nullopt: none, or longer than it may be
-  std::optional<std::uint32_t> length;   // Content-Length
+  std::optional<std::uint64_t> length;   // Content-Length, unless `headers` give it
   std::vector<std::string> body;         // one read each
   bool readFails = false;                // the read after the body fails
   HttpOutcome send = HttpOutcome::Done;  // of the send that this answers
@@ -39,7 +40,8 @@ struct World {
   unsigned tlsRefused = 0;                     // refused when asked among others
   std::size_t piece = 0, sent = 0;
   int openHttp = 0, openFiles = 0;
-  std::optional<std::string> saved;  // what the name holds; nullopt: nothing
+  std::optional<std::string> saved;    // what the name holds; nullopt: nothing
+  std::optional<std::uint64_t> bound;  // the length of the last 200
   bool writeFails = false, finishFails = false;
 };
 World w;
@@ -99,14 +101,13 @@ HttpOutcome HttpSendRequest(HttpRequest) {
   return ++w.sent <= w.responses.size() ? Current().send : HttpOutcome::Failed;
 }
 HttpOutcome HttpReceiveResponse(HttpRequest) { return HttpOutcome::Done; }
-std::uint32_t HttpQueryStatus(HttpRequest) { return Current().status; }
+std::uint32_t HttpQueryStatus(HttpRequest) {
+  if (Current().status == 200) w.bound = Current().length;
+  return Current().status;
+}
 bool HttpQueryLocation(HttpRequest, std::string& location) {
   location = Current().location.value_or("");
   return Current().location.has_value();
-}
-bool HttpQueryContentLength(HttpRequest, std::uint32_t& length) {
-  length = Current().length.value_or(0);
-  return Current().length.has_value();
 }
 bool HttpReadData(HttpRequest, void* buffer, std::uint32_t, std::uint32_t& received) {
   const Response& r = Current();
@@ -115,9 +116,18 @@ bool HttpReadData(HttpRequest, void* buffer, std::uint32_t, std::uint32_t& recei
   received = static_cast<std::uint32_t>(r.body[w.piece++].copy(static_cast<char*>(buffer), 8192));
   return true;
 }
-bool HttpQueryHeader(HttpRequest, HttpHeader header, std::string& value) {
-  const auto found = Current().headers.find(header);
-  return found != Current().headers.end() && (value = found->second, true);
+HttpHeaderValue HttpQueryHeader(HttpRequest, HttpHeader header, std::string& value) {
+  const Response& r = Current();
+  const auto found = r.headers.find(header);
+  if (found != r.headers.end())
+    value = found->second;
+  else if (header == HttpHeader::ContentLength && r.length)
+    value = std::to_string(*r.length);
+  else
+    return HttpHeaderValue::Absent;
+  // A value with a byte past ASCII stands for one that cannot be read whole.
+  const bool ascii = std::all_of(value.begin(), value.end(), [](char c) { return c >= 0; });
+  return ascii ? HttpHeaderValue::Read : HttpHeaderValue::Unreadable;
 }
 unsigned HttpQueryProxySchemes(HttpRequest) { return Current().schemes; }
 bool HttpSetProxyCredentials(HttpRequest, unsigned scheme) {
@@ -141,6 +151,9 @@ SetupFile CreateSetupFile(const std::string& path) {
 }
 bool WriteSetupFile(SetupFile file, const void* bytes, std::uint32_t size) {
   EXPECT_FALSE(file->kept);  // kept only once the whole body is in
+  if (w.bound) {
+    EXPECT_LE(w.saved->size() + size, *w.bound);  // never past the announced end
+  }
   w.saved->append(static_cast<const char*>(bytes), size);
   return !w.writeFails;
 }
@@ -181,7 +194,7 @@ using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 Response Status(std::uint32_t status, std::optional<std::string> location = {}) {
   return {status, std::move(location), {}, {}};
 }
-Response Body(std::optional<std::uint32_t> length, std::vector<std::string> body,
+Response Body(std::optional<std::uint64_t> length, std::vector<std::string> body,
               bool readFails = false) {
   return {200, {}, length, std::move(body), readFails};
 }
@@ -353,8 +366,11 @@ Response Broken(std::map<HttpHeader, std::string> headers, bool closes = false) 
   r.headers = std::move(headers);
   return r;
 }
-Response Partial(std::string range, std::optional<std::uint32_t> length, std::string body = "def") {
-  Response r = Body(length, {body}, body.size() < 3);
+// A 206 of `body` with the Content-Range `range` (none when empty), broken off
+// after it when `breaks`.
+Response Partial(std::string range, std::optional<std::uint64_t> length, std::string body = "def",
+                 bool breaks = false) {
+  Response r = Body(length, {body}, breaks);
   r.status = 206;
   if (!range.empty()) r.headers[HttpHeader::ContentRange] = range;
   return r;
@@ -369,45 +385,102 @@ Row Resumed(std::string label, std::vector<Response> responses, std::string erro
 
 TEST(DownloadFile, ResumesABodyThatBrokeOff) {
   using H = HttpHeader;
+  using std::to_string;
   const std::string first = "h:443 /p", range = first + " Range: bytes=3-, If-Range: ";
   const std::string etag = "\"e\"", monday = "Mon, 07 Dec 2026 10:00:00 GMT";
+  const std::string nov30 = "Mon, 30 Nov 2026 23:59:30 GMT",
+                    leapDay = "Tue, 29 Feb 2028 23:59:30 GMT";
   const std::map<HttpHeader, std::string> strong = {{H::ETag, etag}};
-  const auto rest = [] { return Partial("bytes 3-5/6", 3); };
+  // The rest of a file of `total` from byte `from`, and the request for it.
+  const auto piece = [](std::uint64_t from, std::uint64_t total, std::string body, bool breaks) {
+    const std::string range = "bytes " + to_string(from) + "-" + to_string(total - 1) + "/";
+    return Partial(range + to_string(total), total - from, std::move(body), breaks);
+  };
+  const auto ask = [&](std::uint64_t from, const std::string& validator) {
+    return first + " Range: bytes=" + to_string(from) + "-, If-Range: " + validator;
+  };
+  const auto rest = [&] { return piece(3, 6, "def", false); };
   const Response again = Body(6, {"ABCDEF"});
-  // Attempts that each gain a byte and break again: never five in a row without one.
+  // Attempts that each bring a byte and break again: never five in a row
+  // without one, and the tenth is the last.
   std::vector<Response> creeping = {Broken(strong)};
-  creeping[0].length = 13;
+  creeping[0].length = 14;
   std::vector<std::string> creepLog = {first};
   for (int n = 3; n < 13; ++n) {
-    creeping.push_back(Partial("bytes " + std::to_string(n) + "-12/13", 13 - n, "x"));
-    creepLog.insert(creepLog.end(), {"wait 1", first + " Range: bytes=" + std::to_string(n) +
-                                                   "-, If-Range: " + etag});
+    creeping.push_back(piece(n, 14, "x", true));
+    creepLog.insert(creepLog.end(), {"wait 1", ask(n, etag)});
+  }
+  // Broken at 90 %, then a 200 of a new build, then a break every 15 %: each
+  // attempt brings bytes of the body now received.
+  const std::string build = "ABCDEFGHIJKLMNOPQRST";
+  std::vector<Response> rebuilt = {Body(20, {"0123456789abcdefgh"}, true), Body(20, {"ABC"}, true)};
+  rebuilt[0].headers = strong, rebuilt[1].headers = {{H::ETag, "\"f\""}};
+  std::vector<std::string> rebuiltLog = {first, "wait 1", ask(18, etag)};
+  for (int n = 3; n <= 15; n += 3) {
+    rebuilt.push_back(piece(n, 20, build.substr(n, n < 15 ? 3 : 5), n < 15));
+    rebuiltLog.insert(rebuiltLog.end(), {"wait 1", ask(n, "\"f\"")});
   }
   Row restarted = Resumed("a 200 starts again: the counts go back", {Broken(strong), again}, kOk,
                           {first, "wait 1", range + etag}, "ABCDEF");
   restarted.progress = {{3, 6}, {3, 6}, {6, 6}}, restarted.anyProgress = false;
-  const std::vector<std::string> fiveTries = {first, "wait 1", range + etag, "wait 2", range + etag,
-      "wait 4", range + etag, "wait 8", range + etag, "wait 16", range + etag};
+  // A 206 that does not fit: the whole body next, whose 200 begins it again.
+  std::vector<std::string> misfits = {first};
+  for (int i = 0; i < 4; ++i)
+    misfits.insert(misfits.end(), {"wait 1", range + etag, "wait 2", first});
+  misfits.insert(misfits.end(), {"wait 1", range + etag});
+  // Lengths past 4 GiB asked and answered; one of "5x" is none, and a 200
+  // without one is not resumed.
+  const std::uint64_t huge = 5000000000;
+  Response big = Broken(strong), unsized = Body({}, {"x"}, true);
+  big.length = huge, unsized.headers = {{H::ContentLength, "5x"}};
+  Row large =
+      Resumed("past 4 GiB", {big, piece(3, huge, "def", true), unsized}, "download incomplete",
+              {first, "wait 1", ask(3, etag), "wait 1", ask(6, etag)});
+  large.progress = {{3, huge}, {3, huge}, {6, huge}, {6, huge}, {1, 0}}, large.anyProgress = false;
+  // A Content-Length is one run of digits that fits 64 bits, spaces aside.
+  const auto sized = [&](const std::string& text, std::uint64_t total) {
+    Response r = Body({}, {"x"});
+    r.headers = {{H::ContentLength, text}};
+    return Row{"Content-Length " + text, {r}, kOk, "x", {{1, total}}, {first}};
+  };
+  const std::vector<std::string> fiveTries = {first,        "wait 1",  range + etag, "wait 2",
+                                              range + etag, "wait 4",  range + etag, "wait 8",
+                                              range + etag, "wait 16", range + etag};
   const std::vector<Row> rows = {
       // clang-format off
       Resumed("a failed read, then the rest", {Broken(strong), rest()}, kOk, {first, "wait 1", range + etag}),
-      Resumed("an early end, then the rest", {Broken(strong, true), rest()}, kOk, {first, "wait 1", range + etag}),
+      Resumed("an early end, then the rest without a length", {Broken(strong, true),
+              Partial("bytes 3-5/6", {})}, kOk, {first, "wait 1", range + etag}),
       restarted,
-      // A 206 of another start, end, total or length writes nothing; each pause doubles.
-      Resumed("206s that do not match", {Broken(strong), Partial("bytes 2-5/6", 4), Partial("bytes 3-4/6", 3),
-              Partial("bytes 3-5/7", 3), Partial("bytes 3-5/6", 4), rest()}, kOk, fiveTries),
-      // Five attempts in a row without a new byte: given up, nothing left.
-      Resumed("five dry attempts", {Broken(strong), Partial("", 3), Status(416), Status(302, "https://h/p"),
-              Send(HttpOutcome::Unreachable), Status(503), rest()}, "download incomplete", fiveTries),
+      Resumed("a new build, breaking every 15 %", rebuilt, kOk, rebuiltLog, build),
+      // Of another start, total or length, or without a range: nothing written.
+      Resumed("206s that do not fit", {Broken(strong), Partial("bytes 2-5/6", 4), Broken(strong),
+              Partial("bytes 3-5/7", 3), Broken(strong), Partial("bytes 3-5/6", 4), Broken(strong),
+              Partial("", 3), Broken(strong), rest()}, kOk, misfits),
+      Resumed("a 416, then the whole body", {Broken(strong), Status(416), again}, kOk,
+              {first, "wait 1", range + etag, "wait 2", first}, "ABCDEF"),
+      // Five attempts in a row without a new byte: given up, nothing left. Each
+      // pause doubles, and these failures keep their Range.
+      Resumed("five dry attempts", {Broken(strong), Status(503), Status(302, "https://h/p"),
+              Send(HttpOutcome::Unreachable), Send(HttpOutcome::Failed), Status(404), rest()},
+              "download incomplete", fiveTries),
       Resumed("ten attempts in all", creeping, "download incomplete", creepLog),
-      // The validator: a strong ETag, else a Last-Modified a second older than the Date.
+      // A body past its announced end is given up at once, nothing past it written.
+      Resumed("a 200 past its end", {Body(6, {"abcdefg"}), rest()}, "download incomplete", {first}),
+      Resumed("a chunked 206 past the end", {Broken(strong), Partial("bytes 3-5/6", {}, "defg")},
+              "download incomplete", {first, "wait 1", range + etag}),
+      large, sized(" 1\t", 1), sized("+1", 0), sized("1x", 0), sized("1 1", 0),
+      sized("18446744073709551617", 0),
+      // The validator: a strong ETag, else a Last-Modified 60 s older than the Date.
       Resumed("a weak ETag", {Broken({{H::ETag, "W/" + etag}}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
       Resumed("a weak ETag, Last-Modified", {Broken({{H::ETag, "W/" + etag}, {H::LastModified, monday},
               {H::Date, "Tue, 08 Dec 2026 10:00:01 GMT"}}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
-      Resumed("Last-Modified, a second before the Date", {Broken({{H::LastModified, monday},
-              {H::Date, "Mon, 07 Dec 2026 10:00:01 GMT"}}), rest()}, kOk, {first, "wait 1", range + monday}),
-      Resumed("Last-Modified, as the Date", {Broken({{H::LastModified, monday}, {H::Date, monday}}), again},
-              kOk, {first, "wait 1", first}, "ABCDEF"),
+      Resumed("an unreadable ETag", {Broken({{H::ETag, "\"\xC3\xA9\""}, {H::LastModified, monday},
+              {H::Date, "Tue, 08 Dec 2026 10:00:01 GMT"}}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
+      Resumed("Last-Modified 59 s before the Date", {Broken({{H::LastModified, nov30},
+              {H::Date, "Tue, 01 Dec 2026 00:00:29 GMT"}}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
+      Resumed("Last-Modified 60 s before the Date", {Broken({{H::LastModified, leapDay},
+              {H::Date, "Wed, 01 Mar 2028 00:00:30 GMT"}}), rest()}, kOk, {first, "wait 1", range + leapDay}),
       Resumed("no validator", {Broken({}), again}, kOk, {first, "wait 1", first}, "ABCDEF"),
       // clang-format on
   };

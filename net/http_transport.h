@@ -52,12 +52,16 @@ std::uint32_t HttpQueryStatus(HttpRequest request);
 // The Location value as UTF-8; false when it is missing, longer than 2047
 // UTF-16 units or not valid UTF-16.
 bool HttpQueryLocation(HttpRequest request, std::string& location);
-// The numeric Content-Length; false (length left 0) when there is none.
-bool HttpQueryContentLength(HttpRequest request, std::uint32_t& length);
-// The answer's headers that resuming a broken body needs.
-enum class HttpHeader { ETag, LastModified, Date, ContentRange };
-// The value of `header` as sent (ASCII); false when it is missing or not ASCII.
-bool HttpQueryHeader(HttpRequest request, HttpHeader header, std::string& value);
+// The answer's headers that the body's length and its resume need, read as
+// text: the length is parsed by the downloader.
+enum class HttpHeader { ContentLength, ETag, LastModified, Date, ContentRange };
+enum class HttpHeaderValue {
+  Absent,
+  Unreadable,  // present, but not ASCII or too long to be read whole
+  Read,
+};
+// The value of `header` as sent, in `value` when Read.
+HttpHeaderValue HttpQueryHeader(HttpRequest request, HttpHeader header, std::string& value);
 constexpr unsigned kNegotiate = 1, kNtlm = 2;  // logon schemes, as bits
 // Which of the schemes that the user's own logon can answer a proxy's 407
 // offers; 0 for none, Basic alone, or another target.

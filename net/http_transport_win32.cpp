@@ -193,32 +193,27 @@ bool HttpQueryLocation(HttpRequest request, std::string& location) {
   return Utf8FromWide(buffer, location);
 }
 
-bool HttpQueryContentLength(HttpRequest request, std::uint32_t& length) {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  const BOOL found = WinHttpQueryHeaders(
-      Internet(request), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-      WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX);
-  length = found ? value : 0;
-  return found != FALSE;
-}
-
-bool HttpQueryHeader(HttpRequest request, HttpHeader header, std::string& value) {
-  const DWORD query = header == HttpHeader::ETag           ? WINHTTP_QUERY_ETAG
+HttpHeaderValue HttpQueryHeader(HttpRequest request, HttpHeader header, std::string& value) {
+  const DWORD query = header == HttpHeader::ContentLength  ? WINHTTP_QUERY_CONTENT_LENGTH
+                      : header == HttpHeader::ETag         ? WINHTTP_QUERY_ETAG
                       : header == HttpHeader::LastModified ? WINHTTP_QUERY_LAST_MODIFIED
                       : header == HttpHeader::Date         ? WINHTTP_QUERY_DATE
                                                            : WINHTTP_QUERY_CONTENT_RANGE;
+  // As text, the length too: Wine refuses WINHTTP_QUERY_FLAG_NUMBER64, and its
+  // 32-bit number cuts 5,000,000,000 to 2,147,483,647 and takes "+77" and
+  // "12abc" for numbers.
   wchar_t buffer[256] = {};
   DWORD size = sizeof buffer - sizeof buffer[0];
+  value.clear();
   if (!WinHttpQueryHeaders(Internet(request), query, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size,
                            WINHTTP_NO_HEADER_INDEX))
-    return false;
-  value.clear();
+    return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND ? HttpHeaderValue::Absent
+                                                            : HttpHeaderValue::Unreadable;
   for (const wchar_t* unit = buffer; *unit != 0; ++unit) {
-    if (*unit > 0x7E) return false;
+    if (*unit > 0x7E) return HttpHeaderValue::Unreadable;
     value.push_back(static_cast<char>(*unit));
   }
-  return true;
+  return HttpHeaderValue::Read;
 }
 
 unsigned HttpQueryProxySchemes(HttpRequest request) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/handles_win32.h"
-#include "install/setup_file.h"
+#include "setupfile/setup_file.h"
 
 static std::string Text(PSID sid) {
   char* text = nullptr;

@@ -2,7 +2,7 @@
 // rules it keeps are in setup_file.h).
 #include <windows.h>
 
-#include "install/setup_file.h"
+#include "setupfile/setup_file.h"
 // These need the types of windows.h.
 #include <sddl.h>
 #include <softpub.h>
