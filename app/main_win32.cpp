@@ -1,7 +1,6 @@
 // Process entry, the main window and its message loop, and the window's
 // resources: GDI+, the background bitmap and the two progress-bar pictures.
 #include <memory>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -67,11 +66,8 @@ bool StartWorker(HWND window, int barWidth) {
 int BarWidth(HWND window, const WindowPictures& pictures) {
   RECT client{};
   GetClientRect(window, &client);
-  std::optional<ImageSize> track;
-  if (pictures.track)
-    track = ImageSize{static_cast<int>(pictures.track->GetWidth()),
-                      static_cast<int>(pictures.track->GetHeight())};
-  return BarLayout(PixelRect{client.left, client.top, client.right, client.bottom}, track).width;
+  return PaintedBarLayout(PixelRect{client.left, client.top, client.right, client.bottom}, pictures)
+      .width;
 }
 
 // Decodes a picture embedded in the program (resource `id` of `type`) with

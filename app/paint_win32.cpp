@@ -101,18 +101,14 @@ void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client,
   DrawBackground(buffer, paint, pictures.background.get(), w, h);
   SetBkMode(buffer, TRANSPARENT);
 
-  DrawFrameText(buffer, ShownProductName(), ProductNameRect(client), 20, 600, DT_SINGLELINE | DT_VCENTER);
+  DrawFrameText(buffer, ShownProductName(), ProductNameRect(client), 20, 600,
+                DT_SINGLELINE | DT_VCENTER);
   DrawFrameText(buffer, kCloseGlyph, CloseGlyphRect(client), 30, 700,
                 DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 
   const double fraction = ProgressFraction(progress.received.load(std::memory_order_relaxed),
                                            progress.total.load(std::memory_order_relaxed));
-  std::optional<ImageSize> trackSize;
-  if (const auto& track = pictures.track) {
-    trackSize =
-        ImageSize{static_cast<int>(track->GetWidth()), static_cast<int>(track->GetHeight())};
-  }
-  const BarRect bar = BarLayout(client, trackSize);
+  const BarRect bar = PaintedBarLayout(client, pictures);
   DrawBar(buffer, pictures, bar, fraction);
 
   DrawFrameText(buffer, FormatPercentText(fraction), PercentTextRect(bar), 14, 400,
@@ -122,6 +118,15 @@ void DrawFrame(HDC buffer, const PAINTSTRUCT& paint, const PixelRect& client,
 }
 
 }  // namespace
+
+BarRect PaintedBarLayout(const PixelRect& client, const WindowPictures& pictures) {
+  std::optional<ImageSize> trackSize;
+  if (const auto& track = pictures.track) {
+    trackSize =
+        ImageSize{static_cast<int>(track->GetWidth()), static_cast<int>(track->GetHeight())};
+  }
+  return BarLayout(client, trackSize);
+}
 
 std::wstring ShownProductName() {
   std::wstring name;

@@ -2,8 +2,9 @@
 
 // Painting of the main window (UI thread only).
 
-// clang-format off: windows.h, then what a lean windows.h leaves out
-// (IStream, PROPID), then GDI+, which needs both.
+// windows.h, then what a lean windows.h leaves out (IStream, PROPID), then
+// GDI+, which needs both.
+// clang-format off
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "app/layout.h"
 #include "app/progress.h"
 #include "common/handles_win32.h"
 
@@ -22,6 +24,10 @@ struct WindowPictures {
   std::unique_ptr<Gdiplus::Bitmap> track;  // PNG 201
   std::unique_ptr<Gdiplus::Bitmap> fill;   // PNG 202
 };
+
+// The progress bar of `client` as painted: the track picture's size when
+// there is one.
+BarRect PaintedBarLayout(const PixelRect& client, const WindowPictures& pictures);
 
 // The product name as the window shows it: kProductName in UTF-16, or the
 // ASCII fallback "Velnor Installer" when it cannot be converted.

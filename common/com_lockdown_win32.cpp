@@ -1,9 +1,10 @@
 #include "common/com_lockdown_win32.h"
 
-// clang-format off: sddl.h needs the types of windows.h.
+// sddl.h needs the types of windows.h.
+// clang-format off
+#include <windows.h>
 #include <objbase.h>
 #include <sddl.h>
-#include <windows.h>
 // clang-format on
 
 namespace {
