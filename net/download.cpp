@@ -236,9 +236,10 @@ Copied CopyBody(HttpRequest request, BodyCopy& body, const ProgressCallback& pro
   char buffer[kReadBufferSize];
   for (;;) {
     std::uint32_t count = 0;
-    // A transport that overstates its count breaks the body too.
+    // A transport that overstates its count breaks the body too. A read that
+    // fails once every announced byte is in takes nothing away from them.
     if (!HttpReadData(request, buffer, kReadBufferSize, count) || count > kReadBufferSize)
-      return Copied::Broken;
+      return body.hasLength && body.written == body.total ? Copied::Whole : Copied::Broken;
     if (count == 0)
       return body.hasLength && body.written != body.total ? Copied::Broken : Copied::Whole;
     if (body.hasLength && count > body.total - body.written) return Copied::TooLong;

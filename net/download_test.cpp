@@ -449,6 +449,7 @@ TEST(DownloadFile, ResumesABodyThatBrokeOff) {
   const std::vector<Row> rows = {
       // clang-format off
       Resumed("a failed read, then the rest", {Broken(strong), rest()}, kOk, {first, "wait 1", range + etag}),
+      Resumed("a failed read after the whole length", {Body(6, {"abcdef"}, true)}, kOk, {first}),
       Resumed("an early end, then the rest without a length", {Broken(strong, true),
               Partial("bytes 3-5/6", {})}, kOk, {first, "wait 1", range + etag}),
       restarted,
