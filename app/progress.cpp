@@ -26,7 +26,7 @@ ShownProgress ShownProgressOf(std::uint64_t received, std::uint64_t total, int b
 bool AdvanceSample(ProgressState& state, std::uint64_t now) {
   // First, so that the count read after it is at least the one that went back.
   const bool anew = state.restarted.exchange(false, std::memory_order_acquire);
-  const ShownSpeed before = ShownSpeedOf(state.bytesPerSecond.load(kRelaxed));
+  const double before = state.bytesPerSecond.load(kRelaxed);
   const std::uint64_t received = state.received.load(kRelaxed);
   const std::uint64_t tick = state.lastSampleTick.load(kRelaxed);
   const std::uint64_t bytes = state.lastSampleBytes.load(kRelaxed);
@@ -40,7 +40,7 @@ bool AdvanceSample(ProgressState& state, std::uint64_t now) {
   }
   state.lastSampleBytes.store(received, kRelaxed);
   state.lastSampleTick.store(now, kRelaxed);
-  return ShownSpeedOf(state.bytesPerSecond.load(kRelaxed)) != before;
+  return ShownSpeedOf(state.bytesPerSecond.load(kRelaxed)) != ShownSpeedOf(before);
 }
 
 // False, untouched, while the other thread holds the sample.
