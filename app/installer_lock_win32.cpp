@@ -20,8 +20,8 @@ namespace {
 const wchar_t kNamespace[] = L"VelnorInstaller";
 const wchar_t kPrivateName[] = L"VelnorInstaller\\Install";
 const wchar_t kSessionName[] = L"Local\\VelnorInstaller.Install";
-const wchar_t kClassName[] = L"VelnorInstaller";
-// The window property that names the lock holder's window.
+// The window property that names the lock holder's window; an old window left
+// open after a failure no longer carries it.
 const wchar_t kHolderMark[] = L"VelnorInstaller.HoldsLock";
 const wchar_t kAdminsOnly[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
@@ -52,9 +52,7 @@ HANDLE OpenAdminNamespace(SECURITY_ATTRIBUTES& attributes) {
 }
 
 BOOL CALLBACK FindHolderWindow(HWND window, LPARAM found) {
-  wchar_t name[32] = {};
-  if (GetClassNameW(window, name, 32) && lstrcmpW(name, kClassName) == 0 &&
-      GetPropW(window, kHolderMark) != nullptr) {
+  if (GetPropW(window, kHolderMark) != nullptr) {
     *reinterpret_cast<HWND*>(found) = window;
     return FALSE;
   }
@@ -62,7 +60,7 @@ BOOL CALLBACK FindHolderWindow(HWND window, LPARAM found) {
 }
 
 // The holder's window, restored if minimised, with its prompt on top if one
-// is open; an old window left open after a failure is not the holder's. This
+// is open. This
 // process was just started by the user and may take the foreground; it hands
 // that right to the holder, whose window it brings.
 void BringHolderForward() {

@@ -1,8 +1,7 @@
 #include "app/progress.h"
 
-#include <charconv>
-
 #include "app/layout.h"
+#include "common/text.h"
 
 namespace {
 
@@ -51,13 +50,6 @@ bool TryAdvanceSample(ProgressState& state, std::uint64_t now) {
   return changed;
 }
 
-// The digits of `value`, appended.
-void AppendNumber(std::wstring& text, std::uint64_t value) {
-  char digits[20];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  text.append(digits, end);
-}
-
 }  // namespace
 
 ProgressState& SharedProgressState() {
@@ -103,9 +95,7 @@ int ShownPercent(double fraction) {
 }
 
 std::wstring FormatPercentText(double fraction) {
-  std::wstring text;
-  AppendNumber(text, static_cast<std::uint64_t>(ShownPercent(fraction)));
-  return text + L"%";
+  return WideFromAscii(DecimalText(static_cast<std::uint64_t>(ShownPercent(fraction)))) + L"%";
 }
 
 ShownSpeed ShownSpeedOf(double bytesPerSecond) {
@@ -134,12 +124,8 @@ ShownSpeed ShownSpeedOf(double bytesPerSecond) {
 
 std::wstring FormatSpeedText(double bytesPerSecond) {
   const ShownSpeed speed = ShownSpeedOf(bytesPerSecond);
-  std::wstring text;
-  if (!speed.megabytes) {
-    AppendNumber(text, speed.amount);
-    return text + L" KB/s";
-  }
-  AppendNumber(text, speed.amount / 100);
+  if (!speed.megabytes) return WideFromAscii(DecimalText(speed.amount)) + L" KB/s";
+  std::wstring text = WideFromAscii(DecimalText(speed.amount / 100));
   text += L'.';
   text += static_cast<wchar_t>(L'0' + speed.amount % 100 / 10);
   text += static_cast<wchar_t>(L'0' + speed.amount % 10);

@@ -17,12 +17,6 @@ constexpr int kTimeoutMs = 30000;
 constexpr int kMaxRequests = 3;
 constexpr std::uint32_t kReadBufferSize = 8192;
 
-// Plain decimal digits, without the C runtime's formatting.
-std::string Decimal(std::uint64_t value) {
-  char digits[20];
-  return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
 bool IsRedirect(std::uint32_t status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -254,8 +248,8 @@ Copied CopyBody(HttpRequest request, BodyCopy& body, const ProgressCallback& pro
 // True when a 206 carries exactly the rest of the body: bytes N-(L-1)/L, and
 // L-N bytes when it gives a length (without one, the bound at L holds it).
 bool IsRestOfBody(HttpRequest request, const BodyCopy& body) {
-  const std::string rest =
-      "bytes " + Decimal(body.written) + "-" + Decimal(body.total - 1) + "/" + Decimal(body.total);
+  const std::string rest = "bytes " + DecimalText(body.written) + "-" +
+                           DecimalText(body.total - 1) + "/" + DecimalText(body.total);
   std::string range;
   std::uint64_t length = 0;
   return HttpQueryHeader(request, HttpHeader::ContentRange, range) == HttpHeaderValue::Read &&
@@ -268,7 +262,7 @@ bool IsRestOfBody(HttpRequest request, const BodyCopy& body) {
 Copied Resume(Target& target, BodyCopy& body, const ProgressCallback& progress) {
   std::wstring headers;
   if (!body.validator.empty())
-    headers = L"Range: bytes=" + WideFromAscii(Decimal(body.written)) + L"-\r\nIf-Range: " +
+    headers = L"Range: bytes=" + WideFromAscii(DecimalText(body.written)) + L"-\r\nIf-Range: " +
               body.validator;
   PassHandles handles;
   if (Request(handles, target, {target.route}, headers) != nullptr) return Copied::Broken;
@@ -379,7 +373,7 @@ DownloadResult DownloadFile(const std::string& url, const std::string& savePath,
       return DownloadResult::Failed;
     }
     if (status != 200) {
-      error = "HTTP status not OK: " + Decimal(status);
+      error = "HTTP status not OK: " + DecimalText(status);
       return DownloadResult::Failed;
     }
     return SaveBody(handles, target, savePath, error, progress, saved);

@@ -1,7 +1,6 @@
 #include "net/proxy_route.h"
 
-#include <charconv>
-
+#include "common/text.h"
 #include "net/http_transport.h"
 
 namespace {
@@ -116,12 +115,7 @@ std::vector<ProxyRoute> RoutesFor(RunRoutes& run, const std::wstring& host, std:
     // Asked as browsers ask about https URLs: the script sees the host and
     // port, never the path and query.
     std::wstring url = L"https://" + host;
-    if (port != 443) {
-      char digits[12];
-      char* end = std::to_chars(digits, digits + sizeof digits, port).ptr;
-      url += L':';
-      url.append(digits, end);
-    }
+    if (port != 443) url += L":" + WideFromAscii(DecimalText(port));
     lookup = HttpFindProxy(settings, url + L"/", kProxyLookupBoundMs);
     run.lookupFailed =
         lookup.outcome != ProxyLookup::Proxy && lookup.outcome != ProxyLookup::Direct;
